@@ -1,0 +1,15 @@
+#include "app/main_window.h"
+#include "platform/qt_platform.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quavrel"));
+    QApplication::setOrganizationName(QStringLiteral("Quavrel"));
+    QtPlatform platform;
+    Form1 window(platform);
+    window.Form_Load();
+    return QApplication::exec();
+}

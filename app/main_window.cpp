@@ -1,0 +1,234 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr int TwipsPerPixel = 15;
+
+constexpr int px(int twips)
+{
+    return twips / TwipsPerPixel;
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return { px(left), px(top), px(width), px(height) };
+}
+
+struct ButtonSpec {
+    const char *caption;
+    int top;
+    bool enabled;
+};
+
+// The button column, by index; the column reads Load, Save, Play, Next Song, Add, Remove, Clear,
+// Unselect All, Invert, Volume from the top.
+constexpr std::array<ButtonSpec, 10> Buttons { {
+    { "&Add", 1230, true },
+    { "&Load", 30, true },
+    { "&Save ", 330, true },
+    { "&Clear", 1830, true },
+    { "&Remove", 1530, true },
+    { "&Play", 630, true },
+    { "&Next Song", 930, false },
+    { "&Volume", 2730, true },
+    { "&Unselect All", 2130, true },
+    { "&Invert", 2430, true },
+} };
+
+// Tab order: the buttons by their place in the column, then the check boxes, then the list.
+constexpr std::array<int, 10> ButtonTabOrder { 1, 2, 5, 6, 0, 4, 3, 8, 9, 7 };
+
+constexpr int ButtonLeft = 2880;
+constexpr int ButtonWidth = 1140;
+constexpr int ButtonHeight = 300;
+
+QFont sansFont(double points, bool bold)
+{
+    QFont font;
+    font.setFamilies({ QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") });
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+Form1::Form1(Platform &platform, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+              | Qt::MSWindowsFixedSizeDialogHint)
+    , m_platform(platform)
+{
+    createControls();
+    connectEvents();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    setWindowTitle(AppTitle);
+    setFixedSize(px(4170), px(3675));
+    setAutoFillBackground(true);
+    QPalette teal = palette();
+    teal.setColor(QPalette::Window, QColor(0, 128, 128));
+    setPalette(teal);
+    const QPalette controlPalette = QApplication::palette();
+
+    // Created in tab order, so that the focus chain runs through the buttons by their place in
+    // the column, then the check boxes and the list.
+    for (int index : ButtonTabOrder) {
+        const ButtonSpec &spec = Buttons.at(index);
+        auto *button = new QPushButton(QString::fromLatin1(spec.caption), this);
+        button->setGeometry(twipsRect(ButtonLeft, spec.top, ButtonWidth, ButtonHeight));
+        button->setPalette(controlPalette);
+        button->setEnabled(spec.enabled);
+        button->setAutoDefault(false);
+        Command1.at(index) = button;
+    }
+
+    PlySelOnly = new QCheckBox(QStringLiteral("Play Selected Songs"), this);
+    PlySelOnly->setGeometry(twipsRect(60, 3420, 1770, 195));
+    Random = new QCheckBox(QStringLiteral("Random Play"), this);
+    Random->setGeometry(twipsRect(2070, 3435, 1260, 195));
+    for (QCheckBox *box : { PlySelOnly, Random }) {
+        // Check boxes keep the default control background on the teal window.
+        box->setPalette(controlPalette);
+        box->setAutoFillBackground(true);
+    }
+
+    List2 = new SongListBox(this);
+    List2->setGeometry(twipsRect(60, 60, 2655, 2985));
+    QPalette listPalette = controlPalette;
+    listPalette.setColor(QPalette::Base, QColor(255, 255, 255));
+    listPalette.setColor(QPalette::Text, QColor(64, 64, 64));
+    List2->setPalette(listPalette);
+
+    for (int index = 0; index + 1 < int(ButtonTabOrder.size()); ++index)
+        setTabOrder(Command1.at(ButtonTabOrder.at(index)), Command1.at(ButtonTabOrder.at(index + 1)));
+    setTabOrder(Command1.at(ButtonTabOrder.back()), PlySelOnly);
+    setTabOrder(PlySelOnly, Random);
+    setTabOrder(Random, List2);
+
+    Label3 = new QLabel(QStringLiteral("Album:"), this);
+    Label3->setGeometry(twipsRect(75, 3105, 585, 195));
+    Label3->setFont(sansFont(8.25, true));
+
+    album = new QLabel(QStringLiteral("?"), this);
+    album->setGeometry(twipsRect(675, 3090, 3435, 240));
+    album->setFont(sansFont(9.75, false));
+    QPalette green = album->palette();
+    green.setColor(QPalette::WindowText, QColor(0, 255, 0));
+    album->setPalette(green);
+
+    // Lies below the client area and is never seen.
+    Label4 = new QLabel(QStringLiteral("Label4"), this);
+    Label4->setGeometry(twipsRect(270, 4200, 3900, 240));
+    Label4->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+
+    organize = new QMenu(QStringLiteral("organiz"), this);
+    OrganizeList.at(0) = organize->addAction(QStringLiteral("Un-Select All"));
+    OrganizeList.at(1) = organize->addAction(QStringLiteral("Invert Selected"));
+
+    Command1.at(1)->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::connectEvents()
+{
+    for (int index = 0; index < int(Command1.size()); ++index) {
+        connect(Command1.at(index), &QPushButton::clicked, this,
+            [this, index] { Command1_Click(qint16(index)); });
+    }
+    for (int index = 0; index < int(OrganizeList.size()); ++index) {
+        connect(OrganizeList.at(index), &QAction::triggered, this,
+            [this, index] { OrganizeList_Click(qint16(index)); });
+    }
+    connect(List2, &SongListBox::mouseDown, this, [this](int button, int shift, float x, float y) {
+        List2_MouseDown(qint16(button), qint16(shift), x, y);
+    });
+    connect(List2, &SongListBox::mouseUp, this, [this](int button, int shift, float x, float y) {
+        List2_MouseUp(qint16(button), qint16(shift), x, y);
+    });
+    connect(List2, &SongListBox::filesDropped, this,
+        [this](const QStringList &paths, int button, int shift, float x, float y) {
+            qint32 effect = 0;
+            List2_OLEDragDrop(paths, effect, qint16(button), qint16(shift), x, y);
+        });
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+}
+
+void Form1::Command1_Click(qint16 Index)
+{
+    switch (Index) {
+    case 0:
+        addCommand();
+        break;
+    case 1:
+        loadCommand();
+        break;
+    case 2:
+        saveCommand();
+        break;
+    case 3:
+        clearCommand();
+        break;
+    case 4:
+        removeCommand();
+        break;
+    case 5:
+        playCommand();
+        break;
+    case 6:
+        nextSongCommand();
+        break;
+    case 7:
+        volumeCommand();
+        break;
+    case 8:
+        OrganizeList_Click(0);
+        break;
+    case 9:
+        OrganizeList_Click(1);
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    Form_Paint();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    qint16 cancel = 0;
+    Form_QueryUnload(cancel, 0);
+    if (cancel != 0)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void Form1::centreOnScreen()
+{
+    if (const QScreen *screen = QApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}

@@ -1,0 +1,211 @@
+#include "platform/qt_platform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <utility>
+
+QtPlatform::QtPlatform(CommandSender sender)
+    : m_sender(std::move(sender))
+{
+}
+
+std::uint32_t QtPlatform::sendCommand(const QString &command, QString *reply, int replyLength)
+{
+    if (!m_sender)
+        return NoDeviceError;
+    return m_sender(command, reply, replyLength);
+}
+
+QString QtPlatform::shortPathName(const QString &longPath)
+{
+    return !longPath.isEmpty() && QFileInfo::exists(longPath) ? longPath : QString();
+}
+
+int QtPlatform::messageBox(const QString &text, int style, const QString &title)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (style & 0x70) {
+    case MsgBox::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgBox::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MsgBox::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgBox::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    if ((style & 0xF) == MsgBox::YesNo) {
+        QPushButton *yes = box.addButton(QMessageBox::Yes);
+        box.addButton(QMessageBox::No);
+        box.setDefaultButton(yes);
+        box.exec();
+        return box.clickedButton() == yes ? MsgBox::IdYes : MsgBox::IdNo;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MsgBox::IdOk;
+}
+
+QStringList FileDialogAdaptor::nameFilters(const QString &windowsFilter)
+{
+    // Pairs of description and pattern list, separated by "|"; patterns by ";".
+    QStringList filters;
+    const QStringList parts = windowsFilter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        const QStringList raw = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (const QString &pattern : raw) {
+            QString anyCase;
+            for (const QChar c : pattern.trimmed()) {
+                if (c.isLetter() && c.toLower() != c.toUpper())
+                    anyCase += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+                else
+                    anyCase += c;
+            }
+            if (!anyCase.isEmpty())
+                patterns.append(anyCase);
+        }
+        filters.append(parts.at(i) + QStringLiteral(" (") + patterns.join(QLatin1Char(' '))
+            + QLatin1Char(')'));
+    }
+    return filters;
+}
+
+QString FileDialogAdaptor::resultText(const QStringList &chosenPaths)
+{
+    if (chosenPaths.size() == 1)
+        return chosenPaths.first();
+    if (chosenPaths.isEmpty())
+        return {};
+    QString text = QFileInfo(chosenPaths.first()).absolutePath();
+    for (const QString &path : chosenPaths)
+        text += QChar(u'\0') + QFileInfo(path).fileName();
+    return text;
+}
+
+DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &dialog)
+{
+    QFileDialog fileDialog(QApplication::activeWindow(), dialog.DialogTitle);
+    fileDialog.setAcceptMode(kind == DialogKind::Save ? QFileDialog::AcceptSave
+                                                      : QFileDialog::AcceptOpen);
+    // No existence check and no overwrite prompt; several files need existing ones to choose.
+    const bool multiple = kind == DialogKind::Open && (dialog.Flags & CommonDialog::OfnAllowMultiSelect);
+    fileDialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
+    fileDialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    fileDialog.setNameFilters(FileDialogAdaptor::nameFilters(dialog.Filter));
+    if (!dialog.InitDir.isEmpty())
+        fileDialog.setDirectory(dialog.InitDir);
+    if (!dialog.FileName.isEmpty())
+        fileDialog.selectFile(dialog.FileName);
+
+    DialogOutcome outcome;
+    if (fileDialog.exec() != QDialog::Accepted) {
+        if (dialog.CancelError) {
+            outcome.error = CommonDialog::CancelErrorCode;
+            outcome.description = QStringLiteral("Cancel was selected.");
+        }
+        return outcome;
+    }
+    const QString text = FileDialogAdaptor::resultText(fileDialog.selectedFiles());
+    if (dialog.MaxFileSize > 0 && text.size() >= dialog.MaxFileSize) {
+        outcome.error = 20476;
+        outcome.description = QStringLiteral("The names of the chosen files are too long together.");
+        return outcome;
+    }
+    outcome.fileName = text;
+    return outcome;
+}
+
+QString QtPlatform::getSetting(const QString &application, const QString &section,
+    const QString &key, const QString &defaultValue)
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application, application);
+    return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();
+}
+
+void QtPlatform::saveSetting(const QString &application, const QString &section,
+    const QString &key, const QString &value)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application, application);
+    settings.setValue(section + QLatin1Char('/') + key, value);
+    settings.sync();
+}
+
+QString QtPlatform::programFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QStringList QtPlatform::findVolumeControl()
+{
+    const QString desktop = QProcessEnvironment::systemEnvironment()
+                                .value(QStringLiteral("XDG_CURRENT_DESKTOP"))
+                                .toUpper();
+    std::vector<QStringList> candidates;
+    const auto ifDesktop = [&](const char *name, QStringList commandLine) {
+        if (desktop.split(QLatin1Char(':')).contains(QLatin1String(name)))
+            candidates.push_back(std::move(commandLine));
+    };
+    ifDesktop("GNOME", { QStringLiteral("gnome-control-center"), QStringLiteral("sound") });
+    ifDesktop("KDE", { QStringLiteral("kcmshell6"), QStringLiteral("kcm_pulseaudio") });
+    ifDesktop("KDE", { QStringLiteral("kcmshell5"), QStringLiteral("kcm_pulseaudio") });
+    ifDesktop("MATE", { QStringLiteral("mate-volume-control") });
+    ifDesktop("X-CINNAMON", { QStringLiteral("cinnamon-settings"), QStringLiteral("sound") });
+    ifDesktop("CINNAMON", { QStringLiteral("cinnamon-settings"), QStringLiteral("sound") });
+    ifDesktop("LXQT", { QStringLiteral("pavucontrol-qt") });
+    candidates.push_back({ QStringLiteral("pavucontrol") });
+    candidates.push_back({ QStringLiteral("pavucontrol-qt") });
+    candidates.push_back({ QStringLiteral("x-terminal-emulator"), QStringLiteral("-e"),
+        QStringLiteral("alsamixer") });
+    for (QStringList &commandLine : candidates) {
+        const QString program = QStandardPaths::findExecutable(commandLine.first());
+        if (program.isEmpty())
+            continue;
+        if (commandLine.size() == 3 && QStandardPaths::findExecutable(commandLine.at(2)).isEmpty())
+            continue;
+        commandLine.first() = program;
+        return commandLine;
+    }
+    return {};
+}
+
+bool QtPlatform::startProgram(const QStringList &commandLine)
+{
+    if (commandLine.isEmpty())
+        return false;
+    return QProcess::startDetached(commandLine.first(), commandLine.mid(1));
+}
+
+void QtPlatform::setWaitCursor(bool busy)
+{
+    if (busy == m_waitCursor)
+        return;
+    m_waitCursor = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void QtPlatform::processEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <functional>
+
+// The platform on a Linux desktop: Qt message boxes and file dialogs, QSettings, QProcess.
+class QtPlatform : public Platform {
+public:
+    // The command sender handles the sequencer command strings; without one every command fails.
+    using CommandSender = std::function<std::uint32_t(const QString &, QString *, int)>;
+
+    QtPlatform() = default;
+    explicit QtPlatform(CommandSender sender);
+
+    std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength) override;
+    QString shortPathName(const QString &longPath) override;
+    int messageBox(const QString &text, int style, const QString &title) override;
+    DialogOutcome showFileDialog(DialogKind kind, const CommonDialog &dialog) override;
+    QString getSetting(const QString &application, const QString &section, const QString &key,
+        const QString &defaultValue) override;
+    void saveSetting(const QString &application, const QString &section, const QString &key,
+        const QString &value) override;
+    QString programFolder() override;
+    QStringList findVolumeControl() override;
+    bool startProgram(const QStringList &commandLine) override;
+    void setWaitCursor(bool busy) override;
+    void processEvents() override;
+
+    // The error code every command gets while no sequencer is attached.
+    static constexpr std::uint32_t NoDeviceError = 263;
+
+private:
+    CommandSender m_sender;
+    bool m_waitCursor = false;
+};
+
+// File-dialog settings turned into QFileDialog terms; kept apart so that they can be tested.
+namespace FileDialogAdaptor {
+// "{Midi}*.mid| *.mid" -> "{Midi}*.mid (*.[mM][iI][dD])": each pattern matches in any letter case.
+QStringList nameFilters(const QString &windowsFilter);
+// The dialog's result text: one file as its full path; several as "folder NUL name NUL name".
+QString resultText(const QStringList &chosenPaths);
+} // namespace FileDialogAdaptor
