@@ -24,7 +24,8 @@ QRect twipsRect(int left, int top, int width, int height)
     return { px(left), px(top), px(width), px(height) };
 }
 
-struct ButtonSpec {
+struct ButtonSpec
+{
     const char *caption;
     int top;
     bool enabled;
@@ -64,9 +65,9 @@ QFont sansFont(double points, bool bold)
 } // namespace
 
 Form1::Form1(Platform &platform, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-              | Qt::MSWindowsFixedSizeDialogHint)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
+            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
     , m_platform(platform)
 {
     createControls();
@@ -115,7 +116,8 @@ void Form1::createControls()
     List2->setPalette(listPalette);
 
     for (int index = 0; index + 1 < int(ButtonTabOrder.size()); ++index)
-        setTabOrder(Command1.at(ButtonTabOrder.at(index)), Command1.at(ButtonTabOrder.at(index + 1)));
+        setTabOrder(
+            Command1.at(ButtonTabOrder.at(index)), Command1.at(ButtonTabOrder.at(index + 1)));
     setTabOrder(Command1.at(ButtonTabOrder.back()), PlySelOnly);
     setTabOrder(PlySelOnly, Random);
     setTabOrder(Random, List2);

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "platform/song_list_box.h"
 
+#include <QRandomGenerator>
 #include <QWidget>
 
 #include <array>
@@ -21,7 +22,8 @@ inline const QString AppTitle = QStringLiteral("Quavrel v1.04");
 // The one window of the program. It owns every control and every window-level variable; its
 // handlers and routines are defined in the folder of the subsystem they serve:
 // app/ (window, start-up, control states), playback/, songlist/ and album/.
-class Form1 : public QWidget {
+class Form1 : public QWidget
+{
     Q_OBJECT
 
 public:
@@ -52,8 +54,8 @@ public:
     // Song list (songlist/).
     void List2_MouseDown(qint16 Button, qint16 Shift, float X, float Y);
     void List2_MouseUp(qint16 Button, qint16 Shift, float X, float Y);
-    void List2_OLEDragDrop(const QStringList &Data, qint32 &Effect, qint16 Button, qint16 Shift,
-        float X, float Y);
+    void List2_OLEDragDrop(
+        const QStringList &Data, qint32 &Effect, qint16 Button, qint16 Shift, float X, float Y);
     void OrganizeList_Click(qint16 Index);
     void addCommand();
     void clearCommand();
@@ -104,6 +106,7 @@ public:
     qint32 CurrentSong = 0;
     qint16 SkipRequested = 0;
     qint32 TimerBusy = 0;
+    QRandomGenerator Rnd;
     qint16 DragFromIndex = 0;
     QString DragName;
     QString DragPath;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +23,8 @@ inline constexpr int IdNo = 7;
 
 // The properties of the shared open/save dialog. They persist between uses, as on a dialog
 // component: a property that is not set again keeps what the last use left in it.
-struct CommonDialog {
+struct CommonDialog
+{
     static constexpr int CancelErrorCode = 32755;
     static constexpr int OfnAllowMultiSelect = 0x200;
 
@@ -37,7 +39,8 @@ struct CommonDialog {
 
 // What a shown dialog gave back: error 0 with the chosen text, CancelErrorCode on cancel (when
 // CancelError is set), or another code with a description.
-struct DialogOutcome {
+struct DialogOutcome
+{
     int error = 0;
     QString description;
     QString fileName;
@@ -47,7 +50,8 @@ enum class DialogKind { Open, Save };
 
 // Every operating-system service the window uses goes through this interface, so that the
 // window can be driven in tests by a scripted fake and in the program by the Qt/Linux one.
-class Platform {
+class Platform
+{
 public:
     virtual ~Platform() = default;
 
@@ -75,8 +79,8 @@ public:
         = 0;
 
     // Writes a per-user setting, keeping the value exactly (leading and trailing spaces too).
-    virtual void saveSetting(const QString &application, const QString &section,
-        const QString &key, const QString &value)
+    virtual void saveSetting(const QString &application, const QString &section, const QString &key,
+        const QString &value)
         = 0;
 
     // The folder of the running program, without a trailing "/" unless it is the root.
@@ -95,4 +99,10 @@ public:
 
     // Lets pending window events run (repaints, queued input, timer ticks) before returning.
     virtual void processEvents() = 0;
+
+    // A seed for the shuffle, taken from the clock so that each shuffle differs.
+    virtual std::uint32_t clockSeed()
+    {
+        return std::uint32_t(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
+    }
 };

@@ -5,7 +5,8 @@
 #include <functional>
 
 // The platform on a Linux desktop: Qt message boxes and file dialogs, QSettings, QProcess.
-class QtPlatform : public Platform {
+class QtPlatform : public Platform
+{
 public:
     // The command sender handles the sequencer command strings; without one every command fails.
     using CommandSender = std::function<std::uint32_t(const QString &, QString *, int)>;

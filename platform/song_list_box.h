@@ -7,7 +7,8 @@
 // entry under the pointer and makes it current; moving with a button held moves only the current
 // entry with the pointer; Shift and Ctrl add nothing. Positions reported to the window are in
 // twips (15 to a pixel). Drops of local files are handed on as paths.
-class SongListBox : public QListWidget {
+class SongListBox : public QListWidget
+{
     Q_OBJECT
 
 public:

@@ -9,8 +9,8 @@ qint32 Form1::BreakMultiApart(const QString &szWords, QStringList &szArray)
     return 0;
 }
 
-void Form1::List2_OLEDragDrop(const QStringList &Data, qint32 &Effect, qint16 Button, qint16 Shift,
-    float X, float Y)
+void Form1::List2_OLEDragDrop(
+    const QStringList &Data, qint32 &Effect, qint16 Button, qint16 Shift, float X, float Y)
 {
     Q_UNUSED(Data);
     Q_UNUSED(Effect);

@@ -7,7 +7,8 @@
 #include <QTest>
 
 // The paired path and name lists, the file-name routines and the save question.
-class SongListTest : public QObject {
+class SongListTest : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -45,12 +46,18 @@ void SongListTest::stripPath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
-    QTest::newRow("full path") << "/home/u/Music/Song.MID" << "Song.MID";
-    QTest::newRow("no folder") << "Song.mid" << "Song.mid";
-    QTest::newRow("ends in slash") << "/home/u/Music/" << "";
-    QTest::newRow("slash first") << "/x.mid" << "x.mid";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("spaces kept") << "/a b/ c d .mid" << " c d .mid";
+    QTest::newRow("full path") << "/home/u/Music/Song.MID"
+                               << "Song.MID";
+    QTest::newRow("no folder") << "Song.mid"
+                               << "Song.mid";
+    QTest::newRow("ends in slash") << "/home/u/Music/"
+                                   << "";
+    QTest::newRow("slash first") << "/x.mid"
+                                 << "x.mid";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("spaces kept") << "/a b/ c d .mid"
+                                 << " c d .mid";
 }
 
 void SongListTest::stripPath()
@@ -64,12 +71,18 @@ void SongListTest::displayName_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
-    QTest::newRow("full path keeps extension and case") << "/home/u/Song.MID" << "Song.MID";
-    QTest::newRow("slash in first position is not searched") << "/x.mid" << "";
-    QTest::newRow("slash in second position is not searched") << "./x.mid" << "";
-    QTest::newRow("slash in third position counts") << "ab/a.mid" << "a.mid";
-    QTest::newRow("no slash") << "tune.mid" << "";
-    QTest::newRow("comma kept") << "/m/a,b.mid" << "a,b.mid";
+    QTest::newRow("full path keeps extension and case") << "/home/u/Song.MID"
+                                                        << "Song.MID";
+    QTest::newRow("slash in first position is not searched") << "/x.mid"
+                                                             << "";
+    QTest::newRow("slash in second position is not searched") << "./x.mid"
+                                                              << "";
+    QTest::newRow("slash in third position counts") << "ab/a.mid"
+                                                    << "a.mid";
+    QTest::newRow("no slash") << "tune.mid"
+                              << "";
+    QTest::newRow("comma kept") << "/m/a,b.mid"
+                                << "a,b.mid";
 }
 
 void SongListTest::displayName()
@@ -121,7 +134,8 @@ void SongListTest::listsStayInStepUnderRandomEdits()
         switch (random.bounded(5)) {
         case 0:
         case 1: {
-            const QString path = QStringLiteral("/songs/%1/tune %2.mid").arg(random.bounded(5)).arg(step);
+            const QString path
+                = QStringLiteral("/songs/%1/tune %2.mid").arg(random.bounded(5)).arg(step);
             QVERIFY(window->appendSong(path, window->displayName(path)));
             model.append(path);
             break;
@@ -152,7 +166,8 @@ void SongListTest::listsStayInStepUnderRandomEdits()
         QCOMPARE(window->songCount(), int(model.size()));
     }
     QVERIFY(!window->insertSong(-1, QStringLiteral("/x/y.mid"), QStringLiteral("y.mid")));
-    QVERIFY(!window->insertSong(window->songCount() + 1, QStringLiteral("/x/y.mid"), QStringLiteral("y.mid")));
+    QVERIFY(!window->insertSong(
+        window->songCount() + 1, QStringLiteral("/x/y.mid"), QStringLiteral("y.mid")));
     checkInStep(model);
 }
 

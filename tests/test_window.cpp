@@ -15,7 +15,8 @@
 #include <QUrl>
 
 // The window as the user first meets it, and the input behaviour of its controls.
-class WindowTest : public QObject {
+class WindowTest : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -37,7 +38,10 @@ private Q_SLOTS:
     void closeGoesThroughQueryUnload();
 
 private:
-    QPoint rowCentre(int row) const { return window->List2->visualItemRect(window->List2->item(row)).center(); }
+    QPoint rowCentre(int row) const
+    {
+        return window->List2->visualItemRect(window->List2->item(row)).center();
+    }
     void fillList(const QStringList &names);
 
     FakePlatform *fake = nullptr;
@@ -71,19 +75,19 @@ void WindowTest::layoutAtCreation_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("enabled");
     // Geometry in pixels: the layout's twips divided by 15.
-    const std::array<std::pair<const char *, int>, 10> buttons { {
-        { "&Add", 82 }, { "&Load", 2 }, { "&Save ", 22 }, { "&Clear", 122 }, { "&Remove", 102 },
-        { "&Play", 42 }, { "&Next Song", 62 }, { "&Volume", 182 }, { "&Unselect All", 142 },
-        { "&Invert", 162 } } };
+    const std::array<std::pair<const char *, int>, 10> buttons { { { "&Add", 82 }, { "&Load", 2 },
+        { "&Save ", 22 }, { "&Clear", 122 }, { "&Remove", 102 }, { "&Play", 42 },
+        { "&Next Song", 62 }, { "&Volume", 182 }, { "&Unselect All", 142 }, { "&Invert", 162 } } };
     for (int i = 0; i < 10; ++i) {
-        QTest::addRow("Command1(%d)", i) << QStringLiteral("Command1_%1").arg(i)
-                                         << QRect(192, buttons.at(i).second, 76, 20)
-                                         << QString::fromLatin1(buttons.at(i).first) << (i != 6);
+        QTest::addRow("Command1(%d)", i)
+            << QStringLiteral("Command1_%1").arg(i) << QRect(192, buttons.at(i).second, 76, 20)
+            << QString::fromLatin1(buttons.at(i).first) << (i != 6);
     }
     QTest::newRow("List2") << "List2" << QRect(4, 4, 177, 199) << QString() << true;
     QTest::newRow("Label3") << "Label3" << QRect(5, 207, 39, 13) << "Album:" << true;
     QTest::newRow("album") << "album" << QRect(45, 206, 229, 16) << "?" << true;
-    QTest::newRow("PlySelOnly") << "PlySelOnly" << QRect(4, 228, 118, 13) << "Play Selected Songs" << true;
+    QTest::newRow("PlySelOnly") << "PlySelOnly" << QRect(4, 228, 118, 13) << "Play Selected Songs"
+                                << true;
     QTest::newRow("Random") << "Random" << QRect(138, 229, 84, 13) << "Random Play" << true;
 }
 

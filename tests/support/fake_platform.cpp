@@ -39,7 +39,8 @@ int FakePlatform::messageBox(const QString &text, int style, const QString &titl
 
 DialogOutcome FakePlatform::showFileDialog(DialogKind kind, const CommonDialog &dialog)
 {
-    log.append(QStringLiteral("dialog %1: %2").arg(kind == DialogKind::Open ? "open" : "save", dialog.DialogTitle));
+    log.append(QStringLiteral("dialog %1: %2")
+                   .arg(kind == DialogKind::Open ? "open" : "save", dialog.DialogTitle));
     dialogs.push_back({ kind, dialog });
     if (dialogOutcomes.empty()) {
         DialogOutcome cancelled;
@@ -62,8 +63,8 @@ QString FakePlatform::getSetting(const QString &application, const QString &sect
     return settings.value(name, defaultValue);
 }
 
-void FakePlatform::saveSetting(const QString &application, const QString &section,
-    const QString &key, const QString &value)
+void FakePlatform::saveSetting(
+    const QString &application, const QString &section, const QString &key, const QString &value)
 {
     const QString name = application + QLatin1Char('/') + section + QLatin1Char('/') + key;
     log.append(QStringLiteral("save setting: ") + name + QLatin1Char('=') + value);
@@ -96,6 +97,12 @@ void FakePlatform::processEvents()
         QCoreApplication::processEvents();
     if (onProcessEvents)
         onProcessEvents();
+}
+
+std::uint32_t FakePlatform::clockSeed()
+{
+    log.append(QStringLiteral("seed"));
+    return seed++;
 }
 
 QStringList FakePlatform::logged(const QString &prefix) const

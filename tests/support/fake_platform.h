@@ -10,14 +10,17 @@
 
 // A scripted platform for tests: answers come from queues and handlers set by the test, and
 // every call is recorded in order in log, one line each ("mci: play canyon", "msgbox 36: ...").
-class FakePlatform : public Platform {
+class FakePlatform : public Platform
+{
 public:
-    struct MessageBoxCall {
+    struct MessageBoxCall
+    {
         QString text;
         int style = 0;
         QString title;
     };
-    struct DialogCall {
+    struct DialogCall
+    {
         DialogKind kind = DialogKind::Open;
         CommonDialog dialog;
     };
@@ -35,6 +38,7 @@ public:
     bool startProgram(const QStringList &commandLine) override;
     void setWaitCursor(bool busy) override;
     void processEvents() override;
+    std::uint32_t clockSeed() override;
 
     // The log lines that start with prefix, in order.
     QStringList logged(const QString &prefix) const;
@@ -70,4 +74,7 @@ public:
     std::function<void()> onProcessEvents;
     // Whether processEvents lets the real Qt events run.
     bool runRealEvents = true;
+
+    // Seeds handed out for shuffles: seed, seed + 1, ...
+    std::uint32_t seed = 1;
 };
