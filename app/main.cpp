@@ -2,12 +2,17 @@
 #include "platform/qt_platform.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setOrganizationName(QStringLiteral("Quavrel"));
+    QIcon icon;
+    for (const char *size : { "16", "32", "48", "128" })
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(icon);
     QtPlatform platform;
     Form1 window(platform);
     window.Form_Load();
