@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// Helpers of the album file format shared by album reading and start-up.
+namespace AlbumFormat {
+// The text without its leading and trailing spaces (U+0020 only; tabs and other blanks stay).
+QString trimSpaces(const QString &text);
+} // namespace AlbumFormat
