@@ -69,7 +69,8 @@ void Form1::saveCommand()
 
     QString name;
     if (!albumName(path, name)) {
-        reportFailure(m_platform, QStringLiteral("The album file name of %1 is too short.").arg(path));
+        reportFailure(
+            m_platform, QStringLiteral("The album file name of %1 is too short.").arg(path));
         return;
     }
     album->setText(name);
@@ -78,7 +79,8 @@ void Form1::saveCommand()
     // complete, so a failure never destroys the album being replaced.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        reportFailure(m_platform, QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
+        reportFailure(
+            m_platform, QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
         return;
     }
     AlbumPath = path;
@@ -91,7 +93,8 @@ void Form1::saveCommand()
     }
     m_platform.processEvents();
     if (!file.commit()) {
-        reportFailure(m_platform, QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
+        reportFailure(
+            m_platform, QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
         return;
     }
     AlbumChanged = 0;

@@ -2,8 +2,8 @@
 #include "app/main_window.h"
 
 #include <QFile>
-#include <QLabel>
 #include <QFileInfo>
+#include <QLabel>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -49,7 +49,8 @@ bool openRegularFile(const QString &path, QFile &file, QString &failure)
         failure = openFailure(path, errno);
         return false;
     }
-    struct stat status {};
+    struct stat status
+    { };
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         failure = QStringLiteral("Not an album file: %1").arg(path);

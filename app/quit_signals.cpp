@@ -38,7 +38,8 @@ void closeOnTerminationSignals(QWidget &window)
         window.close();
     });
 
-    struct sigaction action {};
+    struct sigaction action
+    { };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

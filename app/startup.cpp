@@ -16,8 +16,8 @@ void Form1::Form_Load()
     show();
     m_platform.processEvents();
 
-    AlbumPath = m_platform.getSetting(QStringLiteral("Quavrel"), QStringLiteral("Startup"),
-        QStringLiteral("Album"), QString());
+    AlbumPath = m_platform.getSetting(
+        QStringLiteral("Quavrel"), QStringLiteral("Startup"), QStringLiteral("Album"), QString());
     const QString path = AlbumFormat::trimSpaces(AlbumPath);
     if (path.isEmpty())
         return;

@@ -89,6 +89,12 @@ void SongListBox::setCurrentRowIndex(int row)
 void SongListBox::setHorizontalExtent(int pixels)
 {
     m_horizontalExtent = pixels;
+    // An extent wider than the list keeps its bar shown. Left to show as needed, the bar would be
+    // hidden by the list's own layout and shown again here, each time resizing the view and
+    // laying it out anew, without end, once the list also scrolls vertically.
+    const auto policy = pixels > width() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded;
+    if (horizontalScrollBarPolicy() != policy)
+        setHorizontalScrollBarPolicy(policy);
     updateGeometries();
 }
 

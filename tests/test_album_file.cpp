@@ -11,7 +11,8 @@
 
 // Reading and writing album files on disk through the real window: the line format, the album
 // name, the order of ReadAlbum's steps and the files it must refuse.
-class TestAlbumFile : public QObject {
+class TestAlbumFile : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -40,9 +41,11 @@ void TestAlbumFile::readsLines_data()
     QTest::addColumn<QStringList>("names");
 
     QTest::newRow("CR LF") << QByteArray("/m/a.mid\r\n/m/b.mid\r\n")
-                           << QStringList { "/m/a.mid", "/m/b.mid" } << QStringList { "a.mid", "b.mid" };
+                           << QStringList { "/m/a.mid", "/m/b.mid" }
+                           << QStringList { "a.mid", "b.mid" };
     QTest::newRow("bare LF, last line unended")
-        << QByteArray("/m/a.mid\n/m/b.mid\r\n/m/c.mid") << QStringList { "/m/a.mid", "/m/b.mid", "/m/c.mid" }
+        << QByteArray("/m/a.mid\n/m/b.mid\r\n/m/c.mid")
+        << QStringList { "/m/a.mid", "/m/b.mid", "/m/c.mid" }
         << QStringList { "a.mid", "b.mid", "c.mid" };
     QTest::newRow("blank lines anywhere")
         << QByteArray("\r\n\n/m/a.mid\r\n   \r\n\r\n/m/b.mid\r\n\r\n\n  \n  ")
@@ -50,18 +53,21 @@ void TestAlbumFile::readsLines_data()
     QTest::newRow("spaces trimmed, inner ones kept")
         << QByteArray("   /m/My Song.mid  \r\n") << QStringList { "/m/My Song.mid" }
         << QStringList { "My Song.mid" };
-    QTest::newRow("only spaces are trimmed") << QByteArray("\t/m/a.mid \t\r\n") << QStringList { "\t/m/a.mid \t" }
-                                             << QStringList { "a.mid \t" };
+    QTest::newRow("only spaces are trimmed")
+        << QByteArray("\t/m/a.mid \t\r\n") << QStringList { "\t/m/a.mid \t" }
+        << QStringList { "a.mid \t" };
     QTest::newRow("commas kept") << QByteArray("/m/Bach, J.S. - Air.mid\r\n/m/x,y.mid\r\n")
                                  << QStringList { "/m/Bach, J.S. - Air.mid", "/m/x,y.mid" }
                                  << QStringList { "Bach, J.S. - Air.mid", "x,y.mid" };
     QTest::newRow("bare file name has no display name")
-        << QByteArray("/m/a.mid\r\nsong.mid\r\n/x.mid\r\n") << QStringList { "/m/a.mid", "song.mid", "/x.mid" }
-        << QStringList { "a.mid", "", "" };
-    QTest::newRow("duplicates kept") << QByteArray("/m/a.mid\r\n/m/a.mid\r\n")
-                                     << QStringList { "/m/a.mid", "/m/a.mid" } << QStringList { "a.mid", "a.mid" };
-    QTest::newRow("a CR alone does not end a line") << QByteArray("/m/a\rb.mid\r\n")
-                                                    << QStringList { "/m/a\rb.mid" } << QStringList { "a\rb.mid" };
+        << QByteArray("/m/a.mid\r\nsong.mid\r\n/x.mid\r\n")
+        << QStringList { "/m/a.mid", "song.mid", "/x.mid" } << QStringList { "a.mid", "", "" };
+    QTest::newRow("duplicates kept")
+        << QByteArray("/m/a.mid\r\n/m/a.mid\r\n") << QStringList { "/m/a.mid", "/m/a.mid" }
+        << QStringList { "a.mid", "a.mid" };
+    QTest::newRow("a CR alone does not end a line")
+        << QByteArray("/m/a\rb.mid\r\n") << QStringList { "/m/a\rb.mid" }
+        << QStringList { "a\rb.mid" };
 }
 
 void TestAlbumFile::readsLines()
@@ -113,7 +119,10 @@ void TestAlbumFile::readStepsInOrder()
     window.appendSong(QStringLiteral("/old/one.mid"), QStringLiteral("one.mid"));
     QStringList seen;
     fake.onProcessEvents = [&] {
-        seen.append(QStringLiteral("%1 %2 %3").arg(window.album->text()).arg(window.songCount()).arg(window.AlbumPath));
+        seen.append(QStringLiteral("%1 %2 %3")
+                        .arg(window.album->text())
+                        .arg(window.songCount())
+                        .arg(window.AlbumPath));
     };
 
     QVERIFY(window.ReadAlbum(path, true, nullptr));
@@ -132,7 +141,8 @@ void TestAlbumFile::writesEachPathWithCrLf()
     QBuffer buffer;
     QVERIFY(buffer.open(QIODevice::WriteOnly));
     QVERIFY(window.WriteAlbum(buffer));
-    QCOMPARE(buffer.data(), QByteArray("/m/a.mid\r\n  /m/spaced .mid\r\n/m/Bach, J.S.mid\r\nbare.mid\r\n"));
+    QCOMPARE(buffer.data(),
+        QByteArray("/m/a.mid\r\n  /m/spaced .mid\r\n/m/Bach, J.S.mid\r\nbare.mid\r\n"));
 
     QBuffer closed;
     QVERIFY(!window.WriteAlbum(closed));
@@ -263,7 +273,8 @@ void TestAlbumFile::fullListReadsFirst32767ThenFails()
     const QString full = m_dir.filePath(QStringLiteral("Full.alp"));
     QVERIFY(TestFiles::write(full, TestFiles::albumBytes(paths) + "\r\n  \r\n"));
     const QString over = m_dir.filePath(QStringLiteral("Over.alp"));
-    QVERIFY(TestFiles::write(over, TestFiles::albumBytes(paths) + "/m/one too many.mid\r\n/m/more.mid\r\n"));
+    QVERIFY(TestFiles::write(
+        over, TestFiles::albumBytes(paths) + "/m/one too many.mid\r\n/m/more.mid\r\n"));
 
     FakePlatform fake;
     Form1 window(fake);

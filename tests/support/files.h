@@ -12,8 +12,8 @@ namespace TestFiles {
 inline bool write(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
-        && file.flush();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size() && file.flush();
 }
 
 // The whole file, or a null array when it cannot be read.
@@ -29,8 +29,8 @@ inline QByteArray read(const QString &path)
 // Every entry of a folder, hidden ones too, sorted by name.
 inline QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Paths as an album stores them: UTF-8, each line ending in CR LF.
