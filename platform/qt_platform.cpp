@@ -15,7 +15,8 @@
 
 QtPlatform::QtPlatform(CommandSender sender)
     : m_sender(std::move(sender))
-{ }
+{
+}
 
 std::uint32_t QtPlatform::sendCommand(const QString &command, QString *reply, int replyLength)
 {
@@ -103,11 +104,10 @@ QString FileDialogAdaptor::resultText(const QStringList &chosenPaths)
 DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &dialog)
 {
     QFileDialog fileDialog(QApplication::activeWindow(), dialog.DialogTitle);
-    fileDialog.setAcceptMode(
-        kind == DialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    fileDialog.setAcceptMode(kind == DialogKind::Save ? QFileDialog::AcceptSave
+                                                      : QFileDialog::AcceptOpen);
     // No existence check and no overwrite prompt; several files need existing ones to choose.
-    const bool multiple
-        = kind == DialogKind::Open && (dialog.Flags & CommonDialog::OfnAllowMultiSelect);
+    const bool multiple = kind == DialogKind::Open && (dialog.Flags & CommonDialog::OfnAllowMultiSelect);
     fileDialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     fileDialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     fileDialog.setNameFilters(FileDialogAdaptor::nameFilters(dialog.Filter));
@@ -127,8 +127,7 @@ DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &di
     const QString text = FileDialogAdaptor::resultText(fileDialog.selectedFiles());
     if (dialog.MaxFileSize > 0 && text.size() >= dialog.MaxFileSize) {
         outcome.error = 20476;
-        outcome.description
-            = QStringLiteral("The names of the chosen files are too long together.");
+        outcome.description = QStringLiteral("The names of the chosen files are too long together.");
         return outcome;
     }
     outcome.fileName = text;
@@ -138,8 +137,7 @@ DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &di
 QString QtPlatform::getSetting(const QString &application, const QString &section,
     const QString &key, const QString &defaultValue)
 {
-    const QSettings settings(
-        QSettings::NativeFormat, QSettings::UserScope, application, application);
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application, application);
     const QVariant value = settings.value(section + QLatin1Char('/') + key);
     if (!value.isValid())
         return defaultValue;
@@ -150,8 +148,8 @@ QString QtPlatform::getSetting(const QString &application, const QString &sectio
     return value.toString();
 }
 
-void QtPlatform::saveSetting(
-    const QString &application, const QString &section, const QString &key, const QString &value)
+void QtPlatform::saveSetting(const QString &application, const QString &section,
+    const QString &key, const QString &value)
 {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application, application);
     settings.setValue(section + QLatin1Char('/') + key, value);
