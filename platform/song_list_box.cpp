@@ -88,13 +88,13 @@ void SongListBox::setCurrentRowIndex(int row)
 
 void SongListBox::setHorizontalExtent(int pixels)
 {
+    // Called on every repaint of the window: only a new value may touch the geometry.
+    if (pixels == m_horizontalExtent)
+        return;
     m_horizontalExtent = pixels;
-    // An extent wider than the list keeps its bar shown. Left to show as needed, the bar would be
-    // hidden by the list's own layout and shown again here, each time resizing the view and
-    // laying it out anew, without end, once the list also scrolls vertically.
-    const auto policy = pixels > width() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded;
-    if (horizontalScrollBarPolicy() != policy)
-        setHorizontalScrollBarPolicy(policy);
+    // A fixed bar: letting it come and go with the range would change the viewport and the
+    // range again, without end.
+    setHorizontalScrollBarPolicy(pixels > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     updateGeometries();
 }
 
@@ -104,8 +104,10 @@ void SongListBox::updateGeometries()
     if (m_horizontalExtent > 0) {
         QScrollBar *bar = horizontalScrollBar();
         const int range = std::max(0, m_horizontalExtent - viewport()->width());
-        bar->setRange(0, range);
-        bar->setPageStep(viewport()->width());
+        if (bar->maximum() != range || bar->minimum() != 0)
+            bar->setRange(0, range);
+        if (bar->pageStep() != viewport()->width())
+            bar->setPageStep(viewport()->width());
     }
 }
 
