@@ -25,9 +25,18 @@ QByteArrayView trimmedSpaces(QByteArrayView line)
 
 QString openFailure(const QString &path, int error)
 {
-    if (error == ENOENT)
+    if (error == ENOENT) {
+        if (!path.isEmpty() && !QFileInfo(QFileInfo(path).absolutePath()).isDir())
+            return QStringLiteral("Path not found: %1").arg(path);
         return QStringLiteral("File not found: %1").arg(path);
+    }
     return QStringLiteral("Cannot open %1: %2").arg(path, qt_error_string(error));
+}
+
+QString notAFile(const QString &path, bool folder)
+{
+    return folder ? QStringLiteral("%1 is a folder, not an album file.").arg(path)
+                  : QStringLiteral("%1 is not a regular file, so it cannot be an album.").arg(path);
 }
 
 // Opens a regular file for reading. Anything else (a folder, a FIFO, a device) is refused before
@@ -41,7 +50,7 @@ bool openRegularFile(const QString &path, QFile &file, QString &failure)
         return false;
     }
     if (!info.isFile()) {
-        failure = QStringLiteral("Not an album file: %1").arg(path);
+        failure = notAFile(path, info.isDir());
         return false;
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -49,11 +58,10 @@ bool openRegularFile(const QString &path, QFile &file, QString &failure)
         failure = openFailure(path, errno);
         return false;
     }
-    struct stat status
-    { };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        failure = QStringLiteral("Not an album file: %1").arg(path);
+        failure = notAFile(path, S_ISDIR(status.st_mode));
         return false;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

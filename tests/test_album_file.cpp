@@ -203,17 +203,21 @@ void TestAlbumFile::albumName()
 void TestAlbumFile::refusesWhatIsNotAnAlbum_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.alp"));
-    QTest::newRow("missing folder") << m_dir.filePath(QStringLiteral("nowhere/a.alp"));
-    QTest::newRow("folder") << m_dir.path();
-    QTest::newRow("device") << QStringLiteral("/dev/zero");
-    QTest::newRow("empty path") << QString();
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.alp"))
+                                  << "File not found";
+    QTest::newRow("missing folder")
+        << m_dir.filePath(QStringLiteral("nowhere/a.alp")) << "Path not found";
+    QTest::newRow("folder") << m_dir.path() << "is a folder";
+    QTest::newRow("device") << QStringLiteral("/dev/zero") << "not a regular file";
+    QTest::newRow("empty path") << QString() << "File not found";
 }
 
 // Each fails at the open: nothing in the window changes, and the description names the path.
 void TestAlbumFile::refusesWhatIsNotAnAlbum()
 {
     QFETCH(QString, path);
+    QFETCH(QString, reason);
     FakePlatform fake;
     Form1 window(fake);
     window.appendSong(QStringLiteral("/old/one.mid"), QStringLiteral("one.mid"));
@@ -222,7 +226,7 @@ void TestAlbumFile::refusesWhatIsNotAnAlbum()
     QString failure;
     QVERIFY(!window.ReadAlbum(path, true, &failure));
     QVERIFY(!failure.isEmpty());
-    QVERIFY2(failure.contains(path), qPrintable(failure));
+    QVERIFY2(failure.contains(path) && failure.contains(reason), qPrintable(failure));
     QCOMPARE(window.List1.items(), QStringList { QStringLiteral("/old/one.mid") });
     QCOMPARE(window.songCount(), 1);
     QCOMPARE(window.album->text(), QStringLiteral("?"));
@@ -242,7 +246,7 @@ void TestAlbumFile::fifoFailsWithoutBlocking()
     const bool read = window.ReadAlbum(path, true, &failure);
     ::alarm(0);
     QVERIFY(!read);
-    QVERIFY(failure.contains(path));
+    QVERIFY2(failure.contains(path) && failure.contains("not a regular file"), qPrintable(failure));
     QCOMPARE(window.album->text(), QStringLiteral("?"));
 }
 
