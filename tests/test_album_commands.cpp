@@ -39,6 +39,7 @@ private Q_SLOTS:
     void saveWritesAlbumAndMarksSaved();
     void saveReplacesExistingAlbumWithoutQuestion();
     void saveAfterLoadRewritesSameFile();
+    void saveThroughSymbolicLinkKeepsLink();
     void saveUnderFourCharacterName();
     void saveUnderThreeCharacterNameWritesNothing();
     void saveFailsAtOpen_data();
@@ -335,6 +336,23 @@ void TestAlbumCommands::saveAfterLoadRewritesSameFile()
     QCOMPARE(m_fake->dialogs.back().dialog.FileName, album);
     QCOMPARE(TestFiles::read(album), QByteArray("/m/a.mid\r\n/m/b.mid\r\n"));
     QCOMPARE(TestFiles::entries(m_dir->path()), QStringList { QStringLiteral("Loaded.alp") });
+}
+
+// An album reached through a symbolic link is rewritten where the link points; the link stays.
+void TestAlbumCommands::saveThroughSymbolicLinkKeepsLink()
+{
+    const QString target = file(QStringLiteral("Real.alp"));
+    const QString link = file(QStringLiteral("Link.alp"));
+    QVERIFY(TestFiles::write(target, "/old/1.mid\r\n"));
+    QVERIFY(QFile::link(target, link));
+    addSongs({ QStringLiteral("/new/x.mid") });
+    choose(link);
+    click(2);
+    QVERIFY(m_fake->messageBoxes.empty());
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(TestFiles::read(target), QByteArray("/new/x.mid\r\n"));
+    QCOMPARE(TestFiles::entries(m_dir->path()), (QStringList { "Link.alp", "Real.alp" }));
+    QCOMPARE(m_window->AlbumPath, link);
 }
 
 void TestAlbumCommands::saveUnderFourCharacterName()
