@@ -1,3 +1,4 @@
+#include "album/album_file.h"
 #include "app/main_window.h"
 
 #include <QLabel>
@@ -69,8 +70,7 @@ void Form1::saveCommand()
 
     QString name;
     if (!albumName(path, name)) {
-        reportFailure(
-            m_platform, QStringLiteral("The album file name of %1 is too short.").arg(path));
+        reportFailure(m_platform, AlbumFormat::nameTooShort(path));
         return;
     }
     album->setText(name);

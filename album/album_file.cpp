@@ -86,6 +86,11 @@ QString AlbumFormat::trimSpaces(const QString &text)
     return text.sliced(first, last - first);
 }
 
+QString AlbumFormat::nameTooShort(const QString &path)
+{
+    return QStringLiteral("The file name of %1 is too short to give an album name.").arg(path);
+}
+
 bool Form1::albumName(const QString &path, QString &name) const
 {
     const QString fileName = StripPath(path);
@@ -111,7 +116,7 @@ bool Form1::ReadAlbum(const QString &path, bool setAlbumPath, QString *failure)
         AlbumPath = path;
     QString name;
     if (!albumName(path, name))
-        return fail(QStringLiteral("The album file name of %1 is too short.").arg(path));
+        return fail(AlbumFormat::nameTooShort(path));
     album->setText(name);
     clearSongs();
     m_platform.processEvents();
