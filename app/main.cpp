@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/quit_signals.h"
 #include "platform/qt_platform.h"
 
 #include <QApplication>
@@ -16,5 +17,6 @@ int main(int argc, char *argv[])
     QtPlatform platform;
     Form1 window(platform);
     window.Form_Load();
+    closeOnTerminationSignals(window);
     return QApplication::exec();
 }

@@ -1,14 +1,41 @@
+#include "album/album_file.h"
 #include "app/main_window.h"
 
+#include <QLabel>
+
+// Start-up: close any sequencer left open, note the program's folder, show the window, then
+// reopen the album named by the start-up entry. Any failure with that album is silent.
 void Form1::Form_Load()
 {
+    sendMci(QStringLiteral("close canyon"));
+    AppFolder = m_platform.programFolder();
+    if (!AppFolder.endsWith(QLatin1Char('/')))
+        AppFolder += QLatin1Char('/');
+
     centreOnScreen();
     show();
     m_platform.processEvents();
+
+    AlbumPath = m_platform.getSetting(
+        QStringLiteral("Quavrel"), QStringLiteral("Startup"), QStringLiteral("Album"), QString());
+    const QString path = AlbumFormat::trimSpaces(AlbumPath);
+    if (path.isEmpty())
+        return;
+    ReadAlbum(path, false, nullptr);
 }
 
+// Every close request: close the sequencer, remember the album while a name is shown, then offer
+// to save unsaved changes. Yes keeps the window open and runs Save.
 void Form1::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
 {
-    Q_UNUSED(Cancel);
     Q_UNUSED(UnloadMode);
+    sendMci(QStringLiteral("close canyon"));
+    if (!album->text().isEmpty()) {
+        m_platform.saveSetting(QStringLiteral("Quavrel"), QStringLiteral("Startup"),
+            QStringLiteral("Album"), AlbumPath);
+    }
+    if (AlbumChanged == 1 && askSaveQuestion() == MsgBox::IdYes) {
+        Cancel = 1;
+        saveCommand();
+    }
 }

@@ -140,7 +140,14 @@ QString QtPlatform::getSetting(const QString &application, const QString &sectio
 {
     const QSettings settings(
         QSettings::NativeFormat, QSettings::UserScope, application, application);
-    return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();
+    const QVariant value = settings.value(section + QLatin1Char('/') + key);
+    if (!value.isValid())
+        return defaultValue;
+    // Values are written quoted where needed; an entry edited by hand with bare commas reads as
+    // a list, and is joined again.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 void QtPlatform::saveSetting(
