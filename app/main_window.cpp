@@ -80,6 +80,8 @@ void Form1::createControls()
 {
     setWindowTitle(AppTitle);
     setFixedSize(px(4170), px(3675));
+    // The small dialog font every control uses unless it names its own.
+    setFont(sansFont(8.25, false));
     setAutoFillBackground(true);
     QPalette teal = palette();
     teal.setColor(QPalette::Window, QColor(0, 128, 128));
