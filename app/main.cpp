@@ -13,9 +13,8 @@ int main(int argc, char *argv[])
     QtPlatform platform([&sequencer](const QString &command, QString *reply, int replyLength) {
         return sequencer.sendCommand(command, reply, replyLength);
     });
-    sequencer.setNoAudioHandler([&platform](const QString &text) {
-        platform.messageBox(text, MsgBox::OkOnly, AppTitle);
-    });
+    sequencer.setNoAudioHandler(
+        [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
     window.Form_Load();
     return QApplication::exec();

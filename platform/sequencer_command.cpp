@@ -19,15 +19,18 @@ SequencerCommand parseSequencerCommand(const QString &command)
     const QLatin1StringView open("open ");
     if (command.startsWith(open, Qt::CaseInsensitive)) {
         // The path may hold spaces and even " type ": only the last one ends it.
-        const qsizetype type = command.lastIndexOf(QLatin1StringView(" type "), -1, Qt::CaseInsensitive);
+        const qsizetype type
+            = command.lastIndexOf(QLatin1StringView(" type "), -1, Qt::CaseInsensitive);
         if (type < open.size() - 1)
             return parsed;
         const QStringList tail = command.mid(type + 6).split(spaces, Qt::SkipEmptyParts);
         if (tail.size() != 3 || !is(tail[0], QLatin1StringView("sequencer"))
             || !is(tail[1], QLatin1StringView("alias")))
             return parsed;
-        QString path = type > open.size() ? command.mid(open.size(), type - open.size()) : QString();
-        if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        QString path
+            = type > open.size() ? command.mid(open.size(), type - open.size()) : QString();
+        if (path.size() >= 2 && path.startsWith(QLatin1Char('"'))
+            && path.endsWith(QLatin1Char('"')))
             path = path.mid(1, path.size() - 2);
         parsed.verb = SequencerCommand::Verb::Open;
         parsed.alias = tail[2];

@@ -5,7 +5,8 @@
 // One sequencer command string taken apart: "open <path> type sequencer alias <alias>",
 // "play <alias>", "close <alias>", "status <alias> mode". Keywords are matched in any letter
 // case; anything else is Invalid.
-struct SequencerCommand {
+struct SequencerCommand
+{
     enum class Verb { Invalid, Open, Play, Close, Status };
 
     Verb verb = Verb::Invalid;

@@ -13,24 +13,26 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const QLatin1StringView NoAudioMessage("No audio output could be opened, so songs cannot be heard.");
+const QLatin1StringView NoAudioMessage(
+    "No audio output could be opened, so songs cannot be heard.");
 
 // 1024-frame periods keep the audio thread and the sound server near idle; three of them give
 // about 70 ms of latency, plenty for a jukebox.
 constexpr int PeriodSize = 1024;
 constexpr int Periods = 3;
 
-class FileDescriptor {
+class FileDescriptor
+{
 public:
     explicit FileDescriptor(int fd)
         : m_fd(fd)
-    {
-    }
+    { }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -51,14 +53,16 @@ std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes
     if (path.isEmpty())
         return SequencerDevice::FileNotFound;
     const QByteArray name = QFile::encodeName(path);
-    struct stat info {};
+    struct stat info
+    { };
     if (::stat(name.constData(), &info) != 0) {
         return errno == ENOENT || errno == ENOTDIR ? SequencerDevice::FileNotFound
-                                                    : SequencerDevice::InvalidFile;
+                                                   : SequencerDevice::InvalidFile;
     }
     if (!S_ISREG(info.st_mode))
         return SequencerDevice::InvalidFile;
-    const FileDescriptor file(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const FileDescriptor file(
+        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)
         || info.st_size > SequencerDevice::MaxFileSize)
         return SequencerDevice::InvalidFile;
@@ -77,6 +81,29 @@ std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes
     bytes.resize(done);
     return 0;
 }
+
+// FluidSynth's log is one hook per process, used from any of its threads: its messages are kept
+// here instead of printed, the last error for the user.
+struct FluidLog
+{
+    std::mutex mutex;
+    std::string lastError;
+
+    static FluidLog &instance()
+    {
+        static FluidLog log;
+        return log;
+    }
+
+    static void capture(int level, const char *message, void *data)
+    {
+        if (level > FLUID_ERR || !message)
+            return;
+        auto *log = static_cast<FluidLog *>(data);
+        const std::lock_guard lock(log->mutex);
+        log->lastError = message;
+    }
+};
 
 void listOption(void *data, const char *, const char *option)
 {
@@ -109,7 +136,7 @@ SequencerDevice::SequencerDevice(Output output)
     : m_output(output)
 {
     for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
-        fluid_set_log_function(level, &SequencerDevice::onLog, this);
+        fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
 }
 
 SequencerDevice::~SequencerDevice()
@@ -117,8 +144,6 @@ SequencerDevice::~SequencerDevice()
     closeSong();
     m_synth.reset();
     m_settings.reset();
-    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
-        fluid_set_log_function(level, fluid_default_log_function, nullptr);
 }
 
 void SequencerDevice::setNoAudioHandler(std::function<void(const QString &)> handler)
@@ -195,6 +220,8 @@ std::uint32_t SequencerDevice::play()
         if (!startPlayer())
             return InvalidFile;
     }
+    fluid_synth_reverb_on(m_synth.get(), -1, 1);
+    fluid_synth_chorus_on(m_synth.get(), -1, 1);
     fluid_player_play(m_player.get());
     if (m_output == Output::Audio && !m_driver) {
         QString reason;
@@ -217,7 +244,8 @@ std::uint32_t SequencerDevice::play()
 
 QString SequencerDevice::mode() const
 {
-    const bool playing = m_started && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
+    const bool playing = m_started
+        && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
         && std::int64_t(m_tick.load(std::memory_order_relaxed)) < std::int64_t(m_endTick);
     return playing ? QStringLiteral("playing") : QStringLiteral("stopped");
 }
@@ -231,8 +259,10 @@ void SequencerDevice::closeSong()
     m_driver.reset();
     if (m_synth) {
         fluid_synth_all_sounds_off(m_synth.get(), -1);
-        // Also clears the reverb and chorus tails, so that the next block is silent.
-        fluid_synth_system_reset(m_synth.get());
+        // The reverb and chorus keep sounding the voices' tails: silence them until the next
+        // play too.
+        fluid_synth_reverb_on(m_synth.get(), -1, 0);
+        fluid_synth_chorus_on(m_synth.get(), -1, 0);
     }
     m_player.reset();
     m_songFile = {};
@@ -248,7 +278,8 @@ bool SequencerDevice::ensureSynth()
     if (soundFont.isEmpty()) {
         if (!m_noSoundFontReported) {
             m_noSoundFontReported = true;
-            qWarning("Quavrel: no SoundFont found; set QUAVREL_SOUNDFONT or install fluid-soundfont-gm");
+            qWarning(
+                "Quavrel: no SoundFont found; set QUAVREL_SOUNDFONT or install fluid-soundfont-gm");
         }
         return false;
     }
@@ -263,12 +294,12 @@ bool SequencerDevice::ensureSynth()
     FluidPtr<_fluid_synth_t> synth(new_fluid_synth(settings.get()));
     if (!synth)
         return false;
-    if (fluid_synth_sfload(synth.get(), QFile::encodeName(soundFont).constData(), 1) == FLUID_FAILED) {
+    if (fluid_synth_sfload(synth.get(), QFile::encodeName(soundFont).constData(), 1)
+        == FLUID_FAILED) {
         if (!m_noSoundFontReported) {
             m_noSoundFontReported = true;
-            const std::lock_guard lock(m_logMutex);
-            qWarning("Quavrel: the SoundFont %s could not be loaded (%s)", qUtf8Printable(soundFont),
-                m_lastError.c_str());
+            qWarning("Quavrel: the SoundFont %s could not be loaded (%s)",
+                qUtf8Printable(soundFont), lastFluidError().c_str());
         }
         return false;
     }
@@ -304,26 +335,26 @@ bool SequencerDevice::openAudioOutput(QString &reason)
                 candidates.append(QString::fromLatin1(name));
         }
         if (candidates.isEmpty())
-            reason = QStringLiteral("This FluidSynth has none of the audio drivers pulseaudio, alsa, jack, oss.");
+            reason = QStringLiteral(
+                "This FluidSynth has none of the audio drivers pulseaudio, alsa, jack, oss.");
     }
     // A jukebox must not start a JACK server of its own.
-    if (candidates.contains(QLatin1StringView("jack")) && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
+    if (candidates.contains(QLatin1StringView("jack"))
+        && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
         qputenv("JACK_NO_START_SERVER", "1");
 
     QStringList reasons;
     for (const QString &name : std::as_const(candidates)) {
-        {
-            const std::lock_guard lock(m_logMutex);
-            m_lastError.clear();
-        }
-        if (fluid_settings_setstr(m_settings.get(), "audio.driver", name.toUtf8().constData()) == FLUID_OK) {
+        clearFluidError();
+        if (fluid_settings_setstr(m_settings.get(), "audio.driver", name.toUtf8().constData())
+            == FLUID_OK) {
             m_driver.reset(new_fluid_audio_driver(m_settings.get(), m_synth.get()));
             if (m_driver)
                 return true;
         }
-        const std::lock_guard lock(m_logMutex);
-        const QString why = m_lastError.empty() ? QStringLiteral("it could not be opened")
-                                                : QString::fromStdString(m_lastError);
+        const std::string error = lastFluidError();
+        const QString why = error.empty() ? QStringLiteral("it could not be opened")
+                                          : QString::fromStdString(error);
         reasons.append(candidates.size() > 1 ? name + QStringLiteral(": ") + why : why);
     }
     if (!reasons.isEmpty())
@@ -362,11 +393,16 @@ int SequencerDevice::onTick(void *data, int tick)
     return FLUID_OK;
 }
 
-void SequencerDevice::onLog(int level, const char *message, void *data)
+std::string SequencerDevice::lastFluidError()
 {
-    if (level > FLUID_ERR || !message)
-        return;
-    auto *device = static_cast<SequencerDevice *>(data);
-    const std::lock_guard lock(device->m_logMutex);
-    device->m_lastError = message;
+    FluidLog &log = FluidLog::instance();
+    const std::lock_guard lock(log.mutex);
+    return log.lastError;
+}
+
+void SequencerDevice::clearFluidError()
+{
+    FluidLog &log = FluidLog::instance();
+    const std::lock_guard lock(log.mutex);
+    log.lastError.clear();
 }

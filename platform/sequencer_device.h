@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,8 @@ struct _fluid_audio_driver_t;
 // while a song is open and has been played, so with no song open there is no audio thread.
 // FluidSynth's audio thread calls back into this class only to store the current tick and log
 // lines; nothing there touches Qt.
-class SequencerDevice {
+class SequencerDevice
+{
 public:
     enum class Output {
         // Play opens a real audio output (QUAVREL_AUDIO_DRIVER, else the desktop's).
@@ -67,14 +67,14 @@ public:
     static QString soundFontPath();
 
 private:
-    struct FluidDeleter {
+    struct FluidDeleter
+    {
         void operator()(_fluid_hashtable_t *settings) const;
         void operator()(_fluid_synth_t *synth) const;
         void operator()(_fluid_player_t *player) const;
         void operator()(_fluid_audio_driver_t *driver) const;
     };
-    template <typename T>
-    using FluidPtr = std::unique_ptr<T, FluidDeleter>;
+    template <typename T> using FluidPtr = std::unique_ptr<T, FluidDeleter>;
 
     std::uint32_t open(const QString &path);
     std::uint32_t play();
@@ -85,16 +85,16 @@ private:
     bool openAudioOutput(QString &reason);
 
     static int onTick(void *data, int tick);
-    static void onLog(int level, const char *message, void *data);
+    // FluidSynth's last error message (its log is one per process, so is this capture).
+    static std::string lastFluidError();
+    static void clearFluidError();
 
     const Output m_output;
     std::function<void(const QString &)> m_noAudioHandler;
     bool m_noAudioReported = false;
     bool m_noSoundFontReported = false;
 
-    // Written by FluidSynth's threads, read here.
-    std::mutex m_logMutex;
-    std::string m_lastError;
+    // Written by FluidSynth's audio thread, read here.
     std::atomic<int> m_tick { 0 };
 
     FluidPtr<_fluid_hashtable_t> m_settings;

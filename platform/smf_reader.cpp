@@ -56,15 +56,15 @@ std::span<const std::uint8_t> unwrapRiff(std::span<const std::uint8_t> file)
 enum class Step { Event, TrackEnd, Broken };
 
 // Parses the events of one MTrk chunk into the song.
-class TrackReader {
+class TrackReader
+{
 public:
     TrackReader(std::span<const std::uint8_t> chunk, std::uint64_t startTick, Song &song)
         : m_chunk(chunk)
         , m_tick(startTick)
         , m_endTick(startTick)
         , m_song(song)
-    {
-    }
+    { }
 
     // Reads to End of Track or the chunk's end; false (with error set) on broken structure.
     bool read(std::string &error)

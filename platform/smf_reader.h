@@ -11,13 +11,15 @@ namespace Smf {
 // Channel messages are stored whole (status byte first, running status expanded); meta events
 // as FF, type, data; SysEx as F0 or F7 followed by its data. End of Track is not an event: it
 // becomes Song::endTick.
-struct Event {
+struct Event
+{
     std::uint64_t tick = 0;
     std::uint32_t offset = 0;
     std::uint32_t size = 0;
 };
 
-struct Song {
+struct Song
+{
     int format = 0;
     // The header's division word: ticks per quarter note, or with bit 15 set the SMPTE frame
     // rate (negated, high byte) and ticks per frame (low byte).
@@ -36,7 +38,8 @@ struct Song {
     void append(std::uint64_t tick, std::span<const std::uint8_t> bytes);
 };
 
-struct ReadResult {
+struct ReadResult
+{
     Song song;
     // Why the file was refused; empty when it was read.
     std::string error;

@@ -56,7 +56,8 @@ bool isCompleteSysEx(std::span<const std::uint8_t> bytes)
 }
 
 // Event times in microseconds from the tempo map (or the SMPTE rate), in song order.
-class Clock {
+class Clock
+{
 public:
     explicit Clock(std::uint16_t division)
     {
@@ -81,7 +82,8 @@ public:
     {
         if (m_smpte || meta.size() < 5)
             return;
-        const std::uint32_t tempo = std::uint32_t(meta[2]) << 16 | std::uint32_t(meta[3]) << 8 | meta[4];
+        const std::uint32_t tempo
+            = std::uint32_t(meta[2]) << 16 | std::uint32_t(meta[3]) << 8 | meta[4];
         if (tempo == 0)
             return;
         m_baseMicros = micros(tick);
@@ -102,8 +104,8 @@ private:
 std::vector<std::uint8_t> writeSong(const Song &song)
 {
     std::vector<std::uint8_t> out { 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
-        static_cast<std::uint8_t>(song.division >> 8), static_cast<std::uint8_t>(song.division & 0xFF),
-        'M', 'T', 'r', 'k', 0, 0, 0, 0 };
+        static_cast<std::uint8_t>(song.division >> 8),
+        static_cast<std::uint8_t>(song.division & 0xFF), 'M', 'T', 'r', 'k', 0, 0, 0, 0 };
     out.reserve(out.size() + song.data.size() + 2 * song.events.size() + 8);
     const std::size_t trackStart = out.size();
     std::uint64_t last = 0;

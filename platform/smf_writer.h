@@ -15,7 +15,8 @@ std::vector<std::uint8_t> writeSong(const Song &song);
 // tick 0 states), the tempo map and SMPTE timing already applied to every event's time. It
 // keeps channel messages and complete SysEx messages only, and switches off at the song's end
 // every note still sounding, so that the player always comes to its end.
-struct CanonicalSong {
+struct CanonicalSong
+{
     Song song;
     // Time of the song's end (its last event or End of Track) in seconds.
     double endSeconds = 0;

@@ -25,7 +25,8 @@ Smf::ReadResult read(const QByteArray &bytes)
     return Smf::readSong(span(bytes));
 }
 
-struct Timed {
+struct Timed
+{
     std::uint64_t tick;
     std::vector<std::uint8_t> bytes;
     bool operator==(const Timed &) const = default;
@@ -107,7 +108,8 @@ QString sharedMidi(const QString &folder)
 
 } // namespace
 
-class TestSmfReader : public QObject {
+class TestSmfReader : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -167,8 +169,10 @@ void TestSmfReader::badFiles_data()
     QTest::newRow("illegal all") << "jazz-soft__test-illegal-message-all.mid" << true << 16;
     QTest::newRow("illegal f1") << "jazz-soft__test-illegal-message-f1-xx.mid" << true << 16;
     QTest::newRow("illegal fe") << "jazz-soft__test-illegal-message-fe.mid" << true << 16;
-    QTest::newRow("running status meta") << "jazz-soft__test-running-status-metaevent.mid" << true << 16;
-    QTest::newRow("running status sysex") << "jazz-soft__test-running-status-sysex.mid" << true << 16;
+    QTest::newRow("running status meta")
+        << "jazz-soft__test-running-status-metaevent.mid" << true << 16;
+    QTest::newRow("running status sysex")
+        << "jazz-soft__test-running-status-sysex.mid" << true << 16;
     // Cut inside its third track: the track's length runs past the end of the file.
     QTest::newRow("pi damaged") << "midly__PiDamaged.mid" << false << 0;
 }
@@ -206,12 +210,11 @@ void TestSmfReader::leniency()
     Track track;
     track.noteOn(0, 2, 60, 100).event(10, { 0xFF, 0x01, 1, 'x' }).event(0, { 61, 0xC8 });
     track.event(0, { 0xF0, 2, 0x7E, 0xF7 }).event(5, { 62, 0 });
-    const QByteArray file = SmfBuilder::header(0, 1, 96) + SmfBuilder::chunk("XFIH", "junk")
-        + track.chunk();
+    const QByteArray file
+        = SmfBuilder::header(0, 1, 96) + SmfBuilder::chunk("XFIH", "junk") + track.chunk();
     const Smf::ReadResult result = read(file);
     QCOMPARE(result.error, std::string());
-    QCOMPARE(channelMessages(result.song),
-        QStringList({ "0:923c64", "10:923d7f", "15:923e00" }));
+    QCOMPARE(channelMessages(result.song), QStringList({ "0:923c64", "10:923d7f", "15:923e00" }));
     QCOMPARE(result.song.endTick, 15u);
     checkReadable(result.song);
 
@@ -251,8 +254,8 @@ void TestSmfReader::formatTwoPlaysTracksInTurn()
     // 100 ticks at 1 s per quarter, then 96 at 0.5 s per quarter.
     QCOMPARE(canonical.endSeconds, 100.0 / 96 + 0.5);
 
-    const Smf::ReadResult real = read(
-        SmfBuilder::readFile(sharedMidi(QStringLiteral("real/jazz-soft__test-2-tracks-type-2.mid"))));
+    const Smf::ReadResult real = read(SmfBuilder::readFile(
+        sharedMidi(QStringLiteral("real/jazz-soft__test-2-tracks-type-2.mid"))));
     QCOMPARE(real.error, std::string());
     QCOMPARE(real.song.format, 2);
 }
@@ -287,9 +290,12 @@ void TestSmfReader::refusals_data()
     QTest::newRow("negative chunk length")
         << header + SmfBuilder::chunk("XXXX", QByteArray(16, 0), 0xFFFFFFF0u) + good.chunk();
     QTest::newRow("track past end") << header + SmfBuilder::chunk("MTrk", good.body, 1000);
-    QTest::newRow("chunk near 2^31") << header + good.chunk() + SmfBuilder::chunk("MTrk", "", 0x7FFFFFFF);
+    QTest::newRow("chunk near 2^31")
+        << header + good.chunk() + SmfBuilder::chunk("MTrk", "", 0x7FFFFFFF);
     Track vlq;
-    vlq.body = QByteArray::fromHex("00903c64" "8180808000" "803c00");
+    vlq.body = QByteArray::fromHex("00903c64"
+                                   "8180808000"
+                                   "803c00");
     QTest::newRow("five-byte delta") << header + vlq.chunk();
     Track meta;
     meta.event(0, { 0xFF, 0x01, 100, 'a' });
@@ -376,7 +382,8 @@ void TestSmfReader::tooLongSongIsRefused()
 
 void TestSmfReader::truncationsAtEveryOffset()
 {
-    const QByteArray file = SmfBuilder::readFile(sharedMidi(QStringLiteral("real/midly__Clementi.mid")));
+    const QByteArray file
+        = SmfBuilder::readFile(sharedMidi(QStringLiteral("real/midly__Clementi.mid")));
     QVERIFY(file.size() > 1000);
     int opened = 0;
     for (qsizetype size = 0; size < file.size(); ++size) {
@@ -398,12 +405,14 @@ void TestSmfReader::truncationsAtEveryOffset()
 void TestSmfReader::randomBitFlips()
 {
     QRandomGenerator random(20261206);
-    const QStringList names = { QStringLiteral("midly__Clementi.mid"), QStringLiteral("music21__test03.mid"),
-        QStringLiteral("jazz-soft__test-karaoke-kar.mid"), QStringLiteral("midly__SysExTest.mid") };
+    const QStringList names = { QStringLiteral("midly__Clementi.mid"),
+        QStringLiteral("music21__test03.mid"), QStringLiteral("jazz-soft__test-karaoke-kar.mid"),
+        QStringLiteral("midly__SysExTest.mid") };
     int opened = 0;
     int refused = 0;
     for (const QString &name : names) {
-        const QByteArray original = SmfBuilder::readFile(sharedMidi(QStringLiteral("real/")) + name);
+        const QByteArray original
+            = SmfBuilder::readFile(sharedMidi(QStringLiteral("real/")) + name);
         QVERIFY(!original.isEmpty());
         for (int round = 0; round < 500; ++round) {
             QByteArray file = original;
@@ -431,18 +440,21 @@ void TestSmfReader::lyingLengths()
     Track track;
     track.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
     // The header promises 30 tracks and 20 header bytes; one track follows.
-    const QByteArray longHeader = SmfBuilder::chunk("MThd", QByteArray::fromHex("0001001e0060") + QByteArray(14, 0));
+    const QByteArray longHeader
+        = SmfBuilder::chunk("MThd", QByteArray::fromHex("0001001e0060") + QByteArray(14, 0));
     const Smf::ReadResult promised = read(longHeader + track.chunk());
     QCOMPARE(promised.error, std::string());
     QCOMPARE(promised.song.events.size(), 2u);
     // A header length past the end of the file.
-    QVERIFY(!read(SmfBuilder::chunk("MThd", QByteArray::fromHex("000100010060"), 0xFFFFFFFFu)).error.empty());
+    QVERIFY(!read(SmfBuilder::chunk("MThd", QByteArray::fromHex("000100010060"), 0xFFFFFFFFu))
+                 .error.empty());
     // A track length shorter than its events: the track ends at its chunk's end, and the rest
     // is read as a chunk, whose length here runs past the end of the file.
-    QVERIFY(!read(SmfBuilder::header(0, 1, 96) + SmfBuilder::chunk("MTrk", track.body, 2)).error.empty());
+    QVERIFY(!read(SmfBuilder::header(0, 1, 96) + SmfBuilder::chunk("MTrk", track.body, 2))
+                 .error.empty());
     // A track cut after its first event, without End of Track: it plays what it holds.
-    const QByteArray cut = SmfBuilder::header(1, 2, 96) + SmfBuilder::chunk("MTrk", track.body.left(4))
-        + track.chunk();
+    const QByteArray cut = SmfBuilder::header(1, 2, 96)
+        + SmfBuilder::chunk("MTrk", track.body.left(4)) + track.chunk();
     const Smf::ReadResult partial = read(cut);
     QCOMPARE(partial.error, std::string());
     QCOMPARE(channelMessages(partial.song), QStringList({ "0:903c64", "0:903c64", "96:803c40" }));

@@ -17,7 +17,8 @@ QByteArray chunk(const char *id, const QByteArray &body);
 QByteArray chunk(const char *id, const QByteArray &body, std::uint32_t length);
 
 // The events of one track; each event is a delta time and its bytes.
-class Track {
+class Track
+{
 public:
     Track &event(std::uint32_t delta, std::initializer_list<int> bytes);
     Track &noteOn(std::uint32_t delta, int channel, int key, int velocity = 100);
