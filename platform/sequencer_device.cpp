@@ -12,6 +12,7 @@
 #include <fluidsynth.h>
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -104,6 +105,23 @@ struct FluidLog
         log->lastError = message;
     }
 };
+
+void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
+void ignoreJackMessage(const char *) { }
+
+// The ALSA and JACK libraries that FluidSynth's drivers use print their own errors to stderr;
+// when they are loaded, their messages are dropped too (FluidSynth's log says what failed).
+void quietAudioLibraries()
+{
+    using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
+    using JackHandler = void (*)(const char *);
+    if (void *alsa = ::dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+        reinterpret_cast<int (*)(AlsaHandler)>(alsa)(ignoreAlsaError);
+    for (const char *name : { "jack_set_error_function", "jack_set_info_function" }) {
+        if (void *jack = ::dlsym(RTLD_DEFAULT, name))
+            reinterpret_cast<void (*)(JackHandler)>(jack)(ignoreJackMessage);
+    }
+}
 
 void listOption(void *data, const char *, const char *option)
 {
@@ -343,6 +361,7 @@ bool SequencerDevice::openAudioOutput(QString &reason)
         && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
         qputenv("JACK_NO_START_SERVER", "1");
 
+    quietAudioLibraries();
     QStringList reasons;
     for (const QString &name : std::as_const(candidates)) {
         clearFluidError();
