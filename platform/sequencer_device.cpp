@@ -235,18 +235,20 @@ std::uint32_t SequencerDevice::play()
         fluid_player_stop(m_player.get());
         m_driver.reset();
         m_started = false;
-        if (!startPlayer())
-            return InvalidFile;
+        m_player.reset();
     }
+    if (!m_player && !startPlayer())
+        return InvalidFile;
     fluid_synth_reverb_on(m_synth.get(), -1, 1);
     fluid_synth_chorus_on(m_synth.get(), -1, 1);
     fluid_player_play(m_player.get());
     if (m_output == Output::Audio && !m_driver) {
         QString reason;
         if (!openAudioOutput(reason)) {
-            // Leave a fresh, unstarted player behind, so that the song reads as not playing.
+            // Leave no started player behind, so that the song reads as not playing; the next
+            // play makes a fresh one.
             fluid_player_stop(m_player.get());
-            startPlayer();
+            m_player.reset();
             if (!m_noAudioReported) {
                 m_noAudioReported = true;
                 qWarning("Quavrel: no audio output could be opened (%s)", qUtf8Printable(reason));
