@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/quit_signals.h"
 #include "platform/qt_platform.h"
+#include "platform/sequencer_device.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,7 +15,12 @@ int main(int argc, char *argv[])
     for (const char *size : { "16", "32", "48", "128" })
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
     QApplication::setWindowIcon(icon);
-    QtPlatform platform;
+    SequencerDevice sequencer;
+    QtPlatform platform([&sequencer](const QString &command, QString *reply, int replyLength) {
+        return sequencer.sendCommand(command, reply, replyLength);
+    });
+    sequencer.setNoAudioHandler(
+        [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
     window.Form_Load();
     closeOnTerminationSignals(window);

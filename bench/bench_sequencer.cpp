@@ -1,0 +1,230 @@
+// Measures the sequencer device: open to first sound (cold and warm), CPU per second of music
+// against FluidSynth's own command-line player, peak memory while playing one song, and the
+// open of a large file. Run by hand: bench_sequencer [song.mid] (default: the shared Clementi).
+
+#include "platform/sequencer_device.h"
+#include "tests/support/smf_builder.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+double cpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QString openCommand(const QString &path)
+{
+    return QStringLiteral("open ") + path + QStringLiteral(" type sequencer alias canyon");
+}
+
+// Milliseconds from "open" to the first rendered sample that is not silent.
+double openToFirstSound(SequencerDevice &device, const QString &song)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (device.sendCommand(openCommand(song), nullptr, 0) != 0
+        || device.sendCommand(QStringLiteral("play canyon"), nullptr, 0) != 0)
+        return -1;
+    for (int block = 0; block < 1000; ++block) {
+        const std::vector<float> samples = device.render(64);
+        if (std::any_of(samples.begin(), samples.end(), [](float s) { return s != 0.0f; }))
+            break;
+    }
+    const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+    device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
+    return elapsed;
+}
+
+// Plays the song offline to its end; returns the seconds of music rendered.
+double playToEnd(SequencerDevice &device, const QString &song)
+{
+    if (device.sendCommand(openCommand(song), nullptr, 0) != 0
+        || device.sendCommand(QStringLiteral("play canyon"), nullptr, 0) != 0)
+        return -1;
+    long frames = 0;
+    QString mode = QStringLiteral("playing");
+    while (mode == QStringLiteral("playing")) {
+        device.render(1024);
+        frames += 1024;
+        device.sendCommand(QStringLiteral("status canyon mode"), &mode, 128);
+    }
+    device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
+    return double(frames) / SequencerDevice::SampleRate;
+}
+
+struct ChildUsage
+{
+    double cpu = -1;
+    long maxRssKb = 0;
+};
+
+ChildUsage runChild(const std::vector<QByteArray> &arguments)
+{
+    std::vector<char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ChildUsage usage;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage used {};
+        if (wait4(pid, &status, 0, &used) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            usage.cpu = double(used.ru_utime.tv_sec + used.ru_stime.tv_sec)
+                + double(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+            usage.maxRssKb = used.ru_maxrss;
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return usage;
+}
+
+// The child of the memory measurement: plays one song to its end, as the program would.
+int playOneSong(const char *song)
+{
+    SequencerDevice device(SequencerDevice::Output::Offline);
+    return playToEnd(device, QString::fromLocal8Bit(song)) >= 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && QByteArray(argv[1]) == "--play")
+        return playOneSong(argv[2]);
+
+    const QString song = argc > 1
+        ? QString::fromLocal8Bit(argv[1])
+        : QStringLiteral(QUAVREL_SHARED_DIR "/midi/real/midly__Clementi.mid");
+    const QString soundFont = SequencerDevice::soundFontPath();
+    if (soundFont.isEmpty() || !QFileInfo::exists(song)) {
+        std::fprintf(stderr, "need a SoundFont and the song %s\n", qPrintable(song));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString note = dir.filePath(QStringLiteral("note.mid"));
+    SmfBuilder::writeFile(note, SmfBuilder::oneNoteSong(500, 500));
+    std::printf("SoundFont %s\nsong %s\n\n", qPrintable(soundFont), qPrintable(song));
+
+    // (c) Peak memory of a process playing the song, against fluidsynth's. Measured first: a
+    // child's peak counts the parent's memory at the time it was started.
+    const QString fluidsynth = QStandardPaths::findExecutable(QStringLiteral("fluidsynth"));
+    const QByteArray wav = QFile::encodeName(dir.filePath(QStringLiteral("out.wav")));
+    const auto fluidsynthRender = [&](const QString &midi) {
+        return runChild({ QFile::encodeName(fluidsynth), "-ni", "-F", wav,
+            QFile::encodeName(soundFont), QFile::encodeName(midi) });
+    };
+    const ChildUsage child = runChild(
+        { QFile::encodeName(QString::fromLocal8Bit(argv[0])), "--play", QFile::encodeName(song) });
+    std::printf("%-52s %10.1f MB\n", "peak memory playing the song, Quavrel device",
+        child.maxRssKb / 1024.0);
+    if (!fluidsynth.isEmpty()) {
+        std::printf("%-52s %10.1f MB\n", "peak memory playing the song, fluidsynth -ni -F",
+            fluidsynthRender(song).maxRssKb / 1024.0);
+    }
+
+    // (a) Open to first sound: cold with a new device (SoundFont load included), then warm.
+    std::vector<double> cold;
+    std::vector<double> warm;
+    for (int run = 0; run < 5; ++run) {
+        SequencerDevice device(SequencerDevice::Output::Offline);
+        cold.push_back(openToFirstSound(device, note));
+        for (int again = 0; again < 4; ++again)
+            warm.push_back(openToFirstSound(device, note));
+    }
+    std::printf("%-52s %10.2f ms\n", "open to first sound, cold (median of 5)", median(cold));
+    std::printf("%-52s %10.2f ms\n", "open to first sound, warm (median of 20)", median(warm));
+
+    // (b) CPU per second of music, rendered offline, against fluidsynth -ni -F.
+    SequencerDevice device(SequencerDevice::Output::Offline);
+    openToFirstSound(device, note); // loads the SoundFont outside the measurement
+    std::vector<double> ours;
+    double seconds = 0;
+    for (int run = 0; run < 3; ++run) {
+        const double start = cpuSeconds();
+        seconds = playToEnd(device, song);
+        ours.push_back((cpuSeconds() - start) / seconds);
+    }
+    std::printf("%-52s %10.2f s\n", "song length as played", seconds);
+    std::printf("%-52s %10.4f s\n", "CPU per second of music, Quavrel (median of 3)", median(ours));
+
+    if (fluidsynth.isEmpty()) {
+        std::printf("fluidsynth not installed: no comparison\n");
+    } else {
+        std::vector<double> theirs;
+        std::vector<double> loads;
+        double rendered = 0;
+        for (int run = 0; run < 3; ++run) {
+            loads.push_back(fluidsynthRender(note).cpu);
+            const ChildUsage usage = fluidsynthRender(song);
+            // 16-bit stereo after a 44-byte header.
+            rendered = double(QFileInfo(QString::fromLocal8Bit(wav)).size() - 44) / (4.0 * 44100);
+            theirs.push_back(usage.cpu);
+        }
+        // The SoundFont load is taken off, measured with a one-note song.
+        const double theirPerSecond = (median(theirs) - median(loads)) / rendered;
+        std::printf(
+            "%-52s %10.4f s\n", "CPU per second of music, fluidsynth -ni -F", theirPerSecond);
+        std::printf("%-52s %10.2f s\n", "  (its rendering, with release tail and grace)", rendered);
+        std::printf(
+            "%-52s %10.2f\n", "CPU ratio Quavrel / fluidsynth", median(ours) / theirPerSecond);
+    }
+
+    // (d) A valid file of 8 MB with a million notes: open, and the first block (where the
+    // synthesizer's player takes the canonical file in).
+    QByteArray big = SmfBuilder::header(1, 16, 480);
+    for (int t = 0; t < 16; ++t) {
+        QByteArray body;
+        for (int i = 0; i < 62500; ++i) {
+            const char key = char(36 + (i + t) % 60);
+            body.append(char(1)).append(char(0x90 | t)).append(key).append(char(90));
+            body.append(char(1)).append(char(0x80 | t)).append(key).append(char(0));
+        }
+        big += SmfBuilder::chunk("MTrk", body + QByteArray::fromHex("00ff2f00"));
+    }
+    const QString bigPath = dir.filePath(QStringLiteral("million notes.mid"));
+    SmfBuilder::writeFile(bigPath, big);
+    QElapsedTimer timer;
+    timer.start();
+    const std::uint32_t opened = device.sendCommand(openCommand(bigPath), nullptr, 0);
+    const double openMs = double(timer.nsecsElapsed()) / 1e6;
+    device.sendCommand(QStringLiteral("play canyon"), nullptr, 0);
+    timer.restart();
+    device.render(64);
+    const double firstBlockMs = double(timer.nsecsElapsed()) / 1e6;
+    device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
+    std::printf("%-52s %10.1f ms (result %u, %.1f MB)\n", "open of 1,000,000 notes", openMs, opened,
+        big.size() / 1e6);
+    std::printf("%-52s %10.1f ms\n", "  then FluidSynth's load in the first block", firstBlockMs);
+    return 0;
+}

@@ -1,0 +1,53 @@
+#include "platform/sequencer_command.h"
+
+#include <QStringList>
+
+namespace {
+
+bool is(const QString &word, QLatin1StringView keyword)
+{
+    return word.compare(keyword, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+SequencerCommand parseSequencerCommand(const QString &command)
+{
+    SequencerCommand parsed;
+    const QLatin1Char spaces(' ');
+
+    const QLatin1StringView open("open ");
+    if (command.startsWith(open, Qt::CaseInsensitive)) {
+        // The path may hold spaces and even " type ": only the last one ends it.
+        const qsizetype type
+            = command.lastIndexOf(QLatin1StringView(" type "), -1, Qt::CaseInsensitive);
+        if (type < open.size() - 1)
+            return parsed;
+        const QStringList tail = command.mid(type + 6).split(spaces, Qt::SkipEmptyParts);
+        if (tail.size() != 3 || !is(tail[0], QLatin1StringView("sequencer"))
+            || !is(tail[1], QLatin1StringView("alias")))
+            return parsed;
+        QString path
+            = type > open.size() ? command.mid(open.size(), type - open.size()) : QString();
+        if (path.size() >= 2 && path.startsWith(QLatin1Char('"'))
+            && path.endsWith(QLatin1Char('"')))
+            path = path.mid(1, path.size() - 2);
+        parsed.verb = SequencerCommand::Verb::Open;
+        parsed.alias = tail[2];
+        parsed.path = path;
+        return parsed;
+    }
+
+    const QStringList words = command.split(spaces, Qt::SkipEmptyParts);
+    if (words.size() == 2 && is(words[0], QLatin1StringView("play")))
+        parsed.verb = SequencerCommand::Verb::Play;
+    else if (words.size() == 2 && is(words[0], QLatin1StringView("close")))
+        parsed.verb = SequencerCommand::Verb::Close;
+    else if (words.size() == 3 && is(words[0], QLatin1StringView("status"))
+        && is(words[2], QLatin1StringView("mode")))
+        parsed.verb = SequencerCommand::Verb::Status;
+    else
+        return parsed;
+    parsed.alias = words[1];
+    return parsed;
+}

@@ -1,0 +1,429 @@
+#include "platform/sequencer_device.h"
+
+#include "platform/sequencer_command.h"
+#include "platform/smf_reader.h"
+#include "platform/smf_writer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <fluidsynth.h>
+
+#include <cerrno>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QLatin1StringView NoAudioMessage(
+    "No audio output could be opened, so songs cannot be heard.");
+
+// 1024-frame periods keep the audio thread and the sound server near idle; three of them give
+// about 70 ms of latency, plenty for a jukebox.
+constexpr int PeriodSize = 1024;
+constexpr int Periods = 3;
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    { }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Reads a regular file whole. Anything else (a folder, a FIFO, a device) is refused from its
+// type before it is opened, and the open never blocks.
+std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes)
+{
+    if (path.isEmpty())
+        return SequencerDevice::FileNotFound;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info
+    { };
+    if (::stat(name.constData(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? SequencerDevice::FileNotFound
+                                                   : SequencerDevice::InvalidFile;
+    }
+    if (!S_ISREG(info.st_mode))
+        return SequencerDevice::InvalidFile;
+    const FileDescriptor file(
+        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || info.st_size > SequencerDevice::MaxFileSize)
+        return SequencerDevice::InvalidFile;
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return SequencerDevice::InvalidFile;
+        if (count == 0)
+            break;
+        done += static_cast<std::size_t>(count);
+    }
+    bytes.resize(done);
+    return 0;
+}
+
+// FluidSynth's log is one hook per process, used from any of its threads: its messages are kept
+// here instead of printed, the last error for the user.
+struct FluidLog
+{
+    std::mutex mutex;
+    std::string lastError;
+
+    static FluidLog &instance()
+    {
+        static FluidLog log;
+        return log;
+    }
+
+    static void capture(int level, const char *message, void *data)
+    {
+        if (level > FLUID_ERR || !message)
+            return;
+        auto *log = static_cast<FluidLog *>(data);
+        const std::lock_guard lock(log->mutex);
+        log->lastError = message;
+    }
+};
+
+void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
+void ignoreJackMessage(const char *) { }
+
+// The ALSA and JACK libraries that FluidSynth's drivers use print their own errors to stderr;
+// when they are loaded, their messages are dropped too (FluidSynth's log says what failed).
+void quietAudioLibraries()
+{
+    using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
+    using JackHandler = void (*)(const char *);
+    if (void *alsa = ::dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+        reinterpret_cast<int (*)(AlsaHandler)>(alsa)(ignoreAlsaError);
+    for (const char *name : { "jack_set_error_function", "jack_set_info_function" }) {
+        if (void *jack = ::dlsym(RTLD_DEFAULT, name))
+            reinterpret_cast<void (*)(JackHandler)>(jack)(ignoreJackMessage);
+    }
+}
+
+void listOption(void *data, const char *, const char *option)
+{
+    static_cast<QStringList *>(data)->append(QString::fromUtf8(option));
+}
+
+} // namespace
+
+void SequencerDevice::FluidDeleter::operator()(_fluid_hashtable_t *settings) const
+{
+    delete_fluid_settings(settings);
+}
+
+void SequencerDevice::FluidDeleter::operator()(_fluid_synth_t *synth) const
+{
+    delete_fluid_synth(synth);
+}
+
+void SequencerDevice::FluidDeleter::operator()(_fluid_player_t *player) const
+{
+    delete_fluid_player(player);
+}
+
+void SequencerDevice::FluidDeleter::operator()(_fluid_audio_driver_t *driver) const
+{
+    delete_fluid_audio_driver(driver);
+}
+
+SequencerDevice::SequencerDevice(Output output)
+    : m_output(output)
+{
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+        fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
+}
+
+SequencerDevice::~SequencerDevice()
+{
+    closeSong();
+    m_synth.reset();
+    m_settings.reset();
+}
+
+void SequencerDevice::setNoAudioHandler(std::function<void(const QString &)> handler)
+{
+    m_noAudioHandler = std::move(handler);
+}
+
+std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *reply, int replyLength)
+{
+    const SequencerCommand parsed = parseSequencerCommand(command);
+    if (parsed.verb == SequencerCommand::Verb::Invalid)
+        return UnrecognizedCommand;
+    if (parsed.alias.compare(QLatin1StringView("canyon"), Qt::CaseInsensitive) != 0)
+        return UnknownAlias;
+    switch (parsed.verb) {
+    case SequencerCommand::Verb::Open:
+        return open(parsed.path);
+    case SequencerCommand::Verb::Play:
+        return play();
+    case SequencerCommand::Verb::Close:
+        closeSong();
+        return 0;
+    case SequencerCommand::Verb::Status:
+        if (!m_open)
+            return UnknownAlias;
+        if (reply && replyLength > 0)
+            *reply = mode().left(replyLength - 1);
+        return 0;
+    case SequencerCommand::Verb::Invalid:
+        break;
+    }
+    return UnrecognizedCommand;
+}
+
+std::uint32_t SequencerDevice::open(const QString &path)
+{
+    if (m_open)
+        return AliasInUse;
+    std::vector<std::uint8_t> bytes;
+    if (const std::uint32_t error = readSongFile(path, bytes))
+        return error;
+    Smf::ReadResult read = Smf::readSong(bytes);
+    bytes = {};
+    if (!read.error.empty())
+        return InvalidFile;
+    const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
+    read = {};
+    if (!canonical.error.empty())
+        return InvalidFile;
+    if (!ensureSynth())
+        return NoSynthesizer;
+    m_songFile = Smf::writeSong(canonical.song);
+    m_endTick = canonical.song.endTick;
+    if (!startPlayer()) {
+        m_songFile = {};
+        return InvalidFile;
+    }
+    m_open = true;
+    m_started = false;
+    return 0;
+}
+
+std::uint32_t SequencerDevice::play()
+{
+    if (!m_open)
+        return UnknownAlias;
+    if (m_started) {
+        if (mode() == QLatin1StringView("playing"))
+            return 0;
+        // Played to its end: start again from the beginning with a fresh player.
+        fluid_player_stop(m_player.get());
+        m_driver.reset();
+        m_started = false;
+        m_player.reset();
+    }
+    if (!m_player && !startPlayer())
+        return InvalidFile;
+    fluid_synth_reverb_on(m_synth.get(), -1, 1);
+    fluid_synth_chorus_on(m_synth.get(), -1, 1);
+    fluid_player_play(m_player.get());
+    if (m_output == Output::Audio && !m_driver) {
+        QString reason;
+        if (!openAudioOutput(reason)) {
+            // Leave no started player behind, so that the song reads as not playing; the next
+            // play makes a fresh one.
+            fluid_player_stop(m_player.get());
+            m_player.reset();
+            if (!m_noAudioReported) {
+                m_noAudioReported = true;
+                qWarning("Quavrel: no audio output could be opened (%s)", qUtf8Printable(reason));
+                if (m_noAudioHandler)
+                    m_noAudioHandler(NoAudioMessage + QLatin1Char('\n') + reason);
+            }
+            return NoAudioOutput;
+        }
+    }
+    m_started = true;
+    return 0;
+}
+
+QString SequencerDevice::mode() const
+{
+    const bool playing = m_started
+        && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
+        && std::int64_t(m_tick.load(std::memory_order_relaxed)) < std::int64_t(m_endTick);
+    return playing ? QStringLiteral("playing") : QStringLiteral("stopped");
+}
+
+void SequencerDevice::closeSong()
+{
+    // Safe while the audio thread runs: the player stops sending events, the thread ends with
+    // its driver, and only then are the voices silenced and the player freed.
+    if (m_player)
+        fluid_player_stop(m_player.get());
+    m_driver.reset();
+    if (m_synth) {
+        fluid_synth_all_sounds_off(m_synth.get(), -1);
+        // The reverb and chorus keep sounding the voices' tails: silence them until the next
+        // play too.
+        fluid_synth_reverb_on(m_synth.get(), -1, 0);
+        fluid_synth_chorus_on(m_synth.get(), -1, 0);
+    }
+    m_player.reset();
+    m_songFile = {};
+    m_open = false;
+    m_started = false;
+}
+
+bool SequencerDevice::ensureSynth()
+{
+    if (m_synth)
+        return true;
+    const QString soundFont = soundFontPath();
+    if (soundFont.isEmpty()) {
+        if (!m_noSoundFontReported) {
+            m_noSoundFontReported = true;
+            qWarning(
+                "Quavrel: no SoundFont found; set QUAVREL_SOUNDFONT or install fluid-soundfont-gm");
+        }
+        return false;
+    }
+    FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
+    if (!settings)
+        return false;
+    fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
+    fluid_settings_setnum(settings.get(), "synth.sample-rate", SampleRate);
+    fluid_settings_setint(settings.get(), "audio.period-size", PeriodSize);
+    fluid_settings_setint(settings.get(), "audio.periods", Periods);
+    fluid_settings_setint(settings.get(), "audio.jack.autoconnect", 1);
+    FluidPtr<_fluid_synth_t> synth(new_fluid_synth(settings.get()));
+    if (!synth)
+        return false;
+    if (fluid_synth_sfload(synth.get(), QFile::encodeName(soundFont).constData(), 1)
+        == FLUID_FAILED) {
+        if (!m_noSoundFontReported) {
+            m_noSoundFontReported = true;
+            qWarning("Quavrel: the SoundFont %s could not be loaded (%s)",
+                qUtf8Printable(soundFont), lastFluidError().c_str());
+        }
+        return false;
+    }
+    m_settings = std::move(settings);
+    m_synth = std::move(synth);
+    return true;
+}
+
+bool SequencerDevice::startPlayer()
+{
+    m_player.reset(new_fluid_player(m_synth.get()));
+    if (!m_player
+        || fluid_player_add_mem(m_player.get(), m_songFile.data(), m_songFile.size()) != FLUID_OK) {
+        m_player.reset();
+        return false;
+    }
+    m_tick.store(0);
+    fluid_player_set_tick_callback(m_player.get(), &SequencerDevice::onTick, this);
+    return true;
+}
+
+bool SequencerDevice::openAudioOutput(QString &reason)
+{
+    QStringList candidates;
+    const QString chosen = qEnvironmentVariable("QUAVREL_AUDIO_DRIVER");
+    if (!chosen.isEmpty()) {
+        candidates.append(chosen);
+    } else {
+        QStringList built;
+        fluid_settings_foreach_option(m_settings.get(), "audio.driver", &built, listOption);
+        for (const char *name : { "pulseaudio", "alsa", "jack", "oss" }) {
+            if (built.contains(QLatin1StringView(name)))
+                candidates.append(QString::fromLatin1(name));
+        }
+        if (candidates.isEmpty())
+            reason = QStringLiteral(
+                "This FluidSynth has none of the audio drivers pulseaudio, alsa, jack, oss.");
+    }
+    // A jukebox must not start a JACK server of its own.
+    if (candidates.contains(QLatin1StringView("jack"))
+        && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
+        qputenv("JACK_NO_START_SERVER", "1");
+
+    quietAudioLibraries();
+    QStringList reasons;
+    for (const QString &name : std::as_const(candidates)) {
+        clearFluidError();
+        if (fluid_settings_setstr(m_settings.get(), "audio.driver", name.toUtf8().constData())
+            == FLUID_OK) {
+            m_driver.reset(new_fluid_audio_driver(m_settings.get(), m_synth.get()));
+            if (m_driver)
+                return true;
+        }
+        const std::string error = lastFluidError();
+        const QString why = error.empty() ? QStringLiteral("it could not be opened")
+                                          : QString::fromStdString(error);
+        reasons.append(candidates.size() > 1 ? name + QStringLiteral(": ") + why : why);
+    }
+    if (!reasons.isEmpty())
+        reason = reasons.join(QStringLiteral("; "));
+    return false;
+}
+
+std::vector<float> SequencerDevice::render(int frames)
+{
+    std::vector<float> samples(static_cast<std::size_t>(std::max(frames, 0)) * 2, 0.0f);
+    // Never alongside an audio thread that renders the same synthesizer.
+    if (m_synth && !m_driver && frames > 0)
+        fluid_synth_write_float(m_synth.get(), frames, samples.data(), 0, 2, samples.data(), 1, 2);
+    return samples;
+}
+
+QString SequencerDevice::soundFontPath()
+{
+    const QString chosen = qEnvironmentVariable("QUAVREL_SOUNDFONT");
+    if (!chosen.isEmpty())
+        return QFileInfo(chosen).isFile() ? chosen : QString();
+    for (const char *candidate :
+        { "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
+            "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/soundfonts/default.sf2",
+            "/usr/share/soundfonts/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2" }) {
+        const QString path = QString::fromLatin1(candidate);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
+int SequencerDevice::onTick(void *data, int tick)
+{
+    static_cast<SequencerDevice *>(data)->m_tick.store(tick, std::memory_order_relaxed);
+    return FLUID_OK;
+}
+
+std::string SequencerDevice::lastFluidError()
+{
+    FluidLog &log = FluidLog::instance();
+    const std::lock_guard lock(log.mutex);
+    return log.lastError;
+}
+
+void SequencerDevice::clearFluidError()
+{
+    FluidLog &log = FluidLog::instance();
+    const std::lock_guard lock(log.mutex);
+    log.lastError.clear();
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+struct _fluid_player_t;
+struct _fluid_audio_driver_t;
+
+// The sequencer device on libfluidsynth: opens one song at a time under the alias "canyon",
+// plays it through an audio output in the background and answers its mode.
+//
+// Open reads the file with the own bounded MIDI reader and hands FluidSynth a canonical file it
+// wrote itself, so that FluidSynth's parser never sees a malformed one. The synthesizer and its
+// SoundFont are created at the first successful open and kept; the audio output exists only
+// while a song is open and has been played, so with no song open there is no audio thread.
+// FluidSynth's audio thread calls back into this class only to store the current tick and log
+// lines; nothing there touches Qt.
+class SequencerDevice
+{
+public:
+    enum class Output {
+        // Play opens a real audio output (QUAVREL_AUDIO_DRIVER, else the desktop's).
+        Audio,
+        // No audio output: the song advances only as render() is called (for tests).
+        Offline,
+    };
+
+    // Result codes, numbered as the Windows MCI errors they stand for.
+    static constexpr std::uint32_t UnrecognizedCommand = 261;
+    static constexpr std::uint32_t NoAudioOutput = 262;
+    static constexpr std::uint32_t UnknownAlias = 263;
+    static constexpr std::uint32_t FileNotFound = 275;
+    static constexpr std::uint32_t AliasInUse = 289;
+    static constexpr std::uint32_t InvalidFile = 296;
+    static constexpr std::uint32_t NoSynthesizer = 343;
+
+    static constexpr int SampleRate = 44100;
+    // Files larger than this are no songs; refusing them bounds the memory an open takes.
+    static constexpr qint64 MaxFileSize = 128 * 1024 * 1024;
+
+    explicit SequencerDevice(Output output = Output::Audio);
+    ~SequencerDevice();
+    SequencerDevice(const SequencerDevice &) = delete;
+    SequencerDevice &operator=(const SequencerDevice &) = delete;
+
+    // Runs one command string; 0 on success, else one of the codes above. The status query
+    // stores "playing" or "stopped" in *reply (at most replyLength - 1 characters).
+    std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength);
+
+    // Called once per device when no audio output can be opened, with the text to show the user:
+    // the fixed message, a line break and FluidSynth's reason.
+    void setNoAudioHandler(std::function<void(const QString &text)> handler);
+
+    // Offline output: renders the next frames (stereo, interleaved) and advances the song.
+    std::vector<float> render(int frames);
+
+    // The SoundFont the synthesizer loads: QUAVREL_SOUNDFONT, else the first that exists of the
+    // usual system paths; empty when there is none.
+    static QString soundFontPath();
+
+private:
+    struct FluidDeleter
+    {
+        void operator()(_fluid_hashtable_t *settings) const;
+        void operator()(_fluid_synth_t *synth) const;
+        void operator()(_fluid_player_t *player) const;
+        void operator()(_fluid_audio_driver_t *driver) const;
+    };
+    template <typename T> using FluidPtr = std::unique_ptr<T, FluidDeleter>;
+
+    std::uint32_t open(const QString &path);
+    std::uint32_t play();
+    QString mode() const;
+    void closeSong();
+    bool ensureSynth();
+    bool startPlayer();
+    bool openAudioOutput(QString &reason);
+
+    static int onTick(void *data, int tick);
+    // FluidSynth's last error message (its log is one per process, so is this capture).
+    static std::string lastFluidError();
+    static void clearFluidError();
+
+    const Output m_output;
+    std::function<void(const QString &)> m_noAudioHandler;
+    bool m_noAudioReported = false;
+    bool m_noSoundFontReported = false;
+
+    // Written by FluidSynth's audio thread, read here.
+    std::atomic<int> m_tick { 0 };
+
+    FluidPtr<_fluid_hashtable_t> m_settings;
+    FluidPtr<_fluid_synth_t> m_synth;
+
+    // The open song.
+    bool m_open = false;
+    bool m_started = false;
+    std::vector<std::uint8_t> m_songFile;
+    std::uint64_t m_endTick = 0;
+    FluidPtr<_fluid_player_t> m_player;
+    FluidPtr<_fluid_audio_driver_t> m_driver;
+};
