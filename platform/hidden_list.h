@@ -4,10 +4,12 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <utility>
 
 // A list box that is never shown: items kept in insertion order, reached by row, with a current
 // row (-1 for none). Holds the song paths and the play queue.
-class HiddenList {
+class HiddenList
+{
 public:
     int count() const { return int(m_items.size()); }
     const QString &item(int row) const { return m_items.at(row); }
@@ -15,12 +17,31 @@ public:
 
     void addItem(const QString &text) { m_items.append(text); }
     // Inserts before row; a row past the end appends.
-    void insertItem(int row, const QString &text) { m_items.insert(std::clamp(row, 0, count()), text); }
+    void insertItem(int row, const QString &text)
+    {
+        m_items.insert(std::clamp(row, 0, count()), text);
+    }
     void removeItem(int row)
     {
         if (row < 0 || row >= count())
             return;
         m_items.removeAt(row);
+        if (m_current >= count())
+            m_current = -1;
+    }
+    // Removes count items from row on; rows outside the list are left alone.
+    void removeItems(int row, int count)
+    {
+        const int first = std::clamp(row, 0, this->count());
+        const int last = std::clamp(row + count, first, this->count());
+        m_items.remove(first, last - first);
+        if (m_current >= this->count())
+            m_current = -1;
+    }
+    // Replaces every item at once; the current row stays if it is still inside the list.
+    void setItems(QStringList items)
+    {
+        m_items = std::move(items);
         if (m_current >= count())
             m_current = -1;
     }

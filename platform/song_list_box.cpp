@@ -89,6 +89,10 @@ void SongListBox::setCurrentRowIndex(int row)
 void SongListBox::setHorizontalExtent(int pixels)
 {
     m_horizontalExtent = pixels;
+    // A bar that came and went with the range would resize the viewport, which lays the list out
+    // again and resets the range: endless recursion once the vertical bar shows too. An extent
+    // keeps the bar shown, as it is wider than the list anyway.
+    setHorizontalScrollBarPolicy(pixels > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     updateGeometries();
 }
 
