@@ -8,8 +8,7 @@
 
 // A list box that is never shown: items kept in insertion order, reached by row, with a current
 // row (-1 for none). Holds the song paths and the play queue.
-class HiddenList
-{
+class HiddenList {
 public:
     int count() const { return int(m_items.size()); }
     const QString &item(int row) const { return m_items.at(row); }
@@ -17,10 +16,7 @@ public:
 
     void addItem(const QString &text) { m_items.append(text); }
     // Inserts before row; a row past the end appends.
-    void insertItem(int row, const QString &text)
-    {
-        m_items.insert(std::clamp(row, 0, count()), text);
-    }
+    void insertItem(int row, const QString &text) { m_items.insert(std::clamp(row, 0, count()), text); }
     void removeItem(int row)
     {
         if (row < 0 || row >= count())
