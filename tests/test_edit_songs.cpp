@@ -29,10 +29,9 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void removeFromEmptyList();
-    void removeWithNoneSelected();
+    void removeChangesNothing_data();
+    void removeChangesNothing();
     void removeRowsOneAndThree();
-    void removeAnsweredNo();
     void removeEverything();
     void removeKeepsListsInStepWhileEventsRun_data();
     void removeKeepsListsInStepWhileEventsRun();
@@ -144,25 +143,47 @@ void TestEditSongs::chooseFromMenu(int row, int item)
     QVERIFY(QApplication::activePopupWidget() == nullptr);
 }
 
-void TestEditSongs::removeFromEmptyList()
+void TestEditSongs::removeChangesNothing_data()
 {
-    clickButton(Remove);
-    QVERIFY(fake->messageBoxes.empty());
-    QCOMPARE(form->AlbumChanged, qint16(0));
+    QTest::addColumn<QStringList>("songs");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<int>("style");
+    QTest::newRow("empty list") << QStringList {} << QList<int> {} << QString() << 0;
+    QTest::newRow("none selected") << QStringList { "a", "b" } << QList<int> {} << SelectFirst << 0;
+    QTest::newRow("answered No") << QStringList { "a", "b", "c" } << QList<int> { 0, 2 }
+                                 << RemoveSelected << 36;
 }
 
-void TestEditSongs::removeWithNoneSelected()
+void TestEditSongs::removeChangesNothing()
 {
-    fill({ "a", "b" });
-    clickRow(1);
-    clickRow(1);
+    QFETCH(QStringList, songs);
+    QFETCH(QList<int>, selected);
+    QFETCH(QString, asked);
+    QFETCH(int, style);
+    fill(songs);
+    form->AlbumPath = QStringLiteral("/albums/Rock.alp");
+    // Toggled twice: current but not selected.
+    if (!songs.isEmpty()) {
+        clickRow(1);
+        clickRow(1);
+    }
+    for (int row : selected)
+        clickRow(row);
+    const QList<bool> before = flags();
+    fake->messageBoxAnswers.push_back(MsgBox::IdNo);
     clickButton(Remove);
-    QCOMPARE(fake->messageBoxes.size(), std::size_t(1));
-    QCOMPARE(fake->messageBoxes.at(0).text, SelectFirst);
-    QCOMPARE(fake->messageBoxes.at(0).style, 0);
-    QCOMPARE(fake->messageBoxes.at(0).title, AppTitle);
-    QCOMPARE(names(), (QStringList { "a", "b" }));
+    QCOMPARE(fake->messageBoxes.size(), std::size_t(asked.isEmpty() ? 0 : 1));
+    if (!asked.isEmpty()) {
+        QCOMPARE(fake->messageBoxes.at(0).text, asked);
+        QCOMPARE(fake->messageBoxes.at(0).style, style);
+        QCOMPARE(fake->messageBoxes.at(0).title, AppTitle);
+    }
+    QCOMPARE(names(), songs);
+    QCOMPARE(flags(), before);
+    verifyInStep();
     QCOMPARE(form->AlbumChanged, qint16(0));
+    QCOMPARE(form->AlbumPath, QStringLiteral("/albums/Rock.alp"));
 }
 
 void TestEditSongs::removeRowsOneAndThree()
@@ -187,21 +208,6 @@ void TestEditSongs::removeRowsOneAndThree()
     verifyInStep();
     QCOMPARE(form->AlbumChanged, qint16(1));
     QCOMPARE(form->album->text(), QStringLiteral("Rock"));
-    QCOMPARE(form->AlbumPath, QStringLiteral("/albums/Rock.alp"));
-}
-
-void TestEditSongs::removeAnsweredNo()
-{
-    fill({ "a", "b", "c" });
-    form->AlbumPath = QStringLiteral("/albums/Rock.alp");
-    clickRow(0);
-    clickRow(2);
-    fake->messageBoxAnswers.push_back(MsgBox::IdNo);
-    clickButton(Remove);
-    QCOMPARE(fake->messageBoxes.size(), std::size_t(1));
-    QCOMPARE(names(), (QStringList { "a", "b", "c" }));
-    QCOMPARE(flags(), (QList<bool> { true, false, true }));
-    QCOMPARE(form->AlbumChanged, qint16(0));
     QCOMPARE(form->AlbumPath, QStringLiteral("/albums/Rock.alp"));
 }
 
