@@ -8,6 +8,8 @@
 #include <QWidget>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -61,6 +63,9 @@ public:
     void clearCommand();
     void removeCommand();
     qint32 BreakMultiApart(const QString &szWords, QStringList &szArray);
+    bool addChosenFiles(const QString &chosen, QString &failure);
+    std::vector<std::pair<int, int>> selectedSongRuns() const;
+    int removeSelectedSongs();
     QString StripPath(const QString &path) const;
     bool Exists(const QString &path) const;
     QString displayName(const QString &path) const;

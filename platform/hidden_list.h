@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <utility>
 
 // A list box that is never shown: items kept in insertion order, reached by row, with a current
 // row (-1 for none). Holds the song paths and the play queue.
@@ -25,6 +26,22 @@ public:
         if (row < 0 || row >= count())
             return;
         m_items.removeAt(row);
+        if (m_current >= count())
+            m_current = -1;
+    }
+    // Removes count items from row on; rows outside the list are left alone.
+    void removeItems(int row, int count)
+    {
+        const int first = std::clamp(row, 0, this->count());
+        const int last = std::clamp(row + count, first, this->count());
+        m_items.remove(first, last - first);
+        if (m_current >= this->count())
+            m_current = -1;
+    }
+    // Replaces every item at once; the current row stays if it is still inside the list.
+    void setItems(QStringList items)
+    {
+        m_items = std::move(items);
         if (m_current >= count())
             m_current = -1;
     }

@@ -92,8 +92,9 @@ void SongListBox::setHorizontalExtent(int pixels)
     if (pixels == m_horizontalExtent)
         return;
     m_horizontalExtent = pixels;
-    // A fixed bar: letting it come and go with the range would change the viewport and the
-    // range again, without end.
+    // A bar that came and went with the range would resize the viewport, which lays the list out
+    // again and resets the range: endless recursion once the vertical bar shows too. An extent
+    // keeps the bar shown, as it is wider than the list anyway.
     setHorizontalScrollBarPolicy(pixels > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     updateGeometries();
 }
