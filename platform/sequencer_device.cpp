@@ -430,7 +430,14 @@ void SequencerDevice::holdInstruments(const Smf::Song &song)
     }
 
     // The presets the synthesizer picks for each request, with its fallbacks for missing ones.
+    // Those its channels hold from the last song stay too: the song's first program changes let
+    // go of them in the audio thread, which should not free their samples there either.
     std::vector<fluid_preset_t *> needed;
+    for (int channel = 0; channel < InstrumentScan::Channels; ++channel) {
+        fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth.get(), channel);
+        if (preset && std::find(needed.begin(), needed.end(), preset) == needed.end())
+            needed.push_back(preset);
+    }
     const auto find
         = [sfont](int bank, int program) { return fluid_sfont_get_preset(sfont, bank, program); };
     for (const InstrumentScan::Request &request : m_scan.scan(song, banks)) {

@@ -85,7 +85,8 @@ public:
     // Bytes of SoundFont read from disk by every device of the process so far.
     static std::uint64_t soundFontBytesRead();
 
-    // Instruments whose samples are held for the open song (0 with full loading).
+    // Instruments whose samples are held: the open song's, and those the synthesizer's channels
+    // still had from the song before (0 with full loading).
     int heldInstrumentCount() const;
 
 private:
