@@ -210,6 +210,28 @@ void TestDynamicSamples::noReadsWhilePlaying()
     QVERIFY(loudest > 0.01f);
     QCOMPARE(SequencerDevice::soundFontBytesRead(), atOpen);
     QVERIFY(command(device, "close canyon"));
+
+    // The same with a real audio thread: FluidSynth's file driver renders on its own thread.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    {
+        const QByteArray driver = qgetenv("QUAVREL_AUDIO_DRIVER");
+        qputenv("QUAVREL_AUDIO_DRIVER", "file");
+        SequencerDevice threaded(SequencerDevice::Output::Audio);
+        QCOMPARE(threaded.sendCommand(open(path), nullptr, 0), 0u);
+        const std::uint64_t opened = SequencerDevice::soundFontBytesRead();
+        QVERIFY(command(threaded, "play canyon"));
+        const auto stopped = [&threaded] {
+            QString reply;
+            return threaded.sendCommand(QStringLiteral("status canyon mode"), &reply, 128) == 0
+                && reply == QStringLiteral("stopped");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stopped(), 10000);
+        qputenv("QUAVREL_AUDIO_DRIVER", driver);
+        QVERIFY(command(threaded, "close canyon"));
+        QCOMPARE(SequencerDevice::soundFontBytesRead(), opened);
+    }
+    QVERIFY(QDir::setCurrent(previous));
 }
 
 void TestDynamicSamples::earlierInstrumentsAreReleased()
