@@ -211,6 +211,8 @@ SequencerDevice::~SequencerDevice()
     closeSong();
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
     if (m_holder) {
+        for (int channel = 0; channel < HolderChannels; ++channel)
+            fluid_synth_unset_program(m_holder.get(), channel);
         if (fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0))
             fluid_synth_remove_sfont(m_holder.get(), sfont);
         m_holder.reset();
@@ -472,6 +474,8 @@ void SequencerDevice::holdInstruments(const Smf::Song &song)
     for (fluid_preset_t *preset : missing) {
         while (channel < keep.size() && keep[channel])
             ++channel;
+        // More instruments than channels (no General MIDI song has them): the rest load when
+        // the song selects them, as without the holder.
         if (channel == keep.size())
             break;
         fluid_synth_program_select(m_holder.get(), int(channel), fluid_sfont_get_id(sfont),
