@@ -1,11 +1,16 @@
 // Measures the sequencer device: open to first sound (cold and warm), CPU per second of music
-// against FluidSynth's own command-line player, peak memory while playing one song, and the
-// open of a large file. Run by hand: bench_sequencer [song.mid] (default: the shared Clementi).
+// against FluidSynth's own command-line player, peak memory while playing the densest of the
+// shared real songs (per-instrument and full sample loading, and FluidSynth's player), and the
+// open of a large file. Run by hand: bench_sequencer [song.mid] (default for the CPU figures:
+// the shared Clementi).
 
 #include "platform/sequencer_device.h"
+#include "platform/smf_reader.h"
+#include "platform/smf_writer.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -42,6 +47,8 @@ QString openCommand(const QString &path)
 {
     return QStringLiteral("open ") + path + QStringLiteral(" type sequencer alias canyon");
 }
+
+using Loading = SequencerDevice::SampleLoading;
 
 // Milliseconds from "open" to the first rendered sample that is not silent.
 double openToFirstSound(SequencerDevice &device, const QString &song)
@@ -110,18 +117,48 @@ ChildUsage runChild(const std::vector<QByteArray> &arguments)
 }
 
 // The child of the memory measurement: plays one song to its end, as the program would.
-int playOneSong(const char *song)
+int playOneSong(const char *song, Loading loading)
 {
-    SequencerDevice device(SequencerDevice::Output::Offline);
+    SequencerDevice device(SequencerDevice::Output::Offline, loading);
     return playToEnd(device, QString::fromLocal8Bit(song)) >= 0 ? 0 : 1;
+}
+
+// The shared real song with the most notes per second (of those lasting 10 s or more).
+QString densestRealSong()
+{
+    const QDir dir(QStringLiteral(QUAVREL_SHARED_DIR "/midi/real"));
+    QString densest;
+    double most = 0;
+    for (const QString &name : dir.entryList({ QStringLiteral("*.mid") }, QDir::Files)) {
+        const QByteArray bytes = SmfBuilder::readFile(dir.filePath(name));
+        const Smf::ReadResult read
+            = Smf::readSong({ reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                std::size_t(bytes.size()) });
+        const double seconds = Smf::canonicalSong(read.song).endSeconds;
+        if (!read.error.empty() || seconds < 10)
+            continue;
+        long notes = 0;
+        for (const Smf::Event &event : read.song.events) {
+            const auto message = read.song.bytes(event);
+            notes += message.size() == 3 && (message[0] & 0xF0) == 0x90 && message[2] > 0;
+        }
+        if (notes / seconds > most) {
+            most = notes / seconds;
+            densest = dir.filePath(name);
+        }
+    }
+    std::printf("densest real song: %s, %.1f notes per second\n",
+        qPrintable(QFileInfo(densest).fileName()), most);
+    return densest;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && QByteArray(argv[1]) == "--play")
-        return playOneSong(argv[2]);
+    if (argc == 4 && QByteArray(argv[1]) == "--play")
+        return playOneSong(
+            argv[3], QByteArray(argv[2]) == "full" ? Loading::Full : Loading::Dynamic);
 
     const QString song = argc > 1
         ? QString::fromLocal8Bit(argv[1])
@@ -136,34 +173,56 @@ int main(int argc, char *argv[])
     SmfBuilder::writeFile(note, SmfBuilder::oneNoteSong(500, 500));
     std::printf("SoundFont %s\nsong %s\n\n", qPrintable(soundFont), qPrintable(song));
 
-    // (c) Peak memory of a process playing the song, against fluidsynth's. Measured first: a
-    // child's peak counts the parent's memory at the time it was started.
+    // (c) Peak memory of a process playing the densest real song, and the one with every
+    // instrument, against fluidsynth's. Measured first: a child's peak counts the parent's
+    // memory at the time it was started.
     const QString fluidsynth = QStandardPaths::findExecutable(QStringLiteral("fluidsynth"));
     const QByteArray wav = QFile::encodeName(dir.filePath(QStringLiteral("out.wav")));
     const auto fluidsynthRender = [&](const QString &midi) {
         return runChild({ QFile::encodeName(fluidsynth), "-ni", "-F", wav,
             QFile::encodeName(soundFont), QFile::encodeName(midi) });
     };
-    const ChildUsage child = runChild(
-        { QFile::encodeName(QString::fromLocal8Bit(argv[0])), "--play", QFile::encodeName(song) });
-    std::printf("%-52s %10.1f MB\n", "peak memory playing the song, Quavrel device",
-        child.maxRssKb / 1024.0);
-    if (!fluidsynth.isEmpty()) {
-        std::printf("%-52s %10.1f MB\n", "peak memory playing the song, fluidsynth -ni -F",
-            fluidsynthRender(song).maxRssKb / 1024.0);
+    const auto quavrelPeak = [&](const QString &midi, const char *loading) {
+        return runChild({ QFile::encodeName(QString::fromLocal8Bit(argv[0])), "--play", loading,
+                            QFile::encodeName(midi) })
+                   .maxRssKb
+            / 1024.0;
+    };
+    const QString densest = densestRealSong();
+    const QString allSounds
+        = QStringLiteral(QUAVREL_SHARED_DIR "/midi/real/jazz-soft__test-all-gm-sounds.mid");
+    for (const QString &midi : { densest, allSounds }) {
+        if (!QFileInfo::exists(midi))
+            continue;
+        std::printf("peak memory playing %s\n", qPrintable(QFileInfo(midi).fileName()));
+        std::printf("%-52s %10.1f MB\n", "  Quavrel, samples per instrument (target < 70)",
+            quavrelPeak(midi, "dynamic"));
+        std::printf("%-52s %10.1f MB\n", "  Quavrel, whole SoundFont", quavrelPeak(midi, "full"));
+        if (!fluidsynth.isEmpty()) {
+            std::printf("%-52s %10.1f MB\n", "  fluidsynth -ni -F",
+                fluidsynthRender(midi).maxRssKb / 1024.0);
+        }
     }
+    std::printf("\n");
 
-    // (a) Open to first sound: cold with a new device (SoundFont load included), then warm.
-    std::vector<double> cold;
-    std::vector<double> warm;
-    for (int run = 0; run < 5; ++run) {
-        SequencerDevice device(SequencerDevice::Output::Offline);
-        cold.push_back(openToFirstSound(device, note));
-        for (int again = 0; again < 4; ++again)
-            warm.push_back(openToFirstSound(device, note));
+    // (a) Open to first sound: cold with a new device (SoundFont load, and the loading of the
+    // song's instruments, included), then warm. "open" and "play" follow each other at once
+    // when Play is pressed, so this is also the time from Play to the first sound.
+    for (const Loading loading : { Loading::Dynamic, Loading::Full }) {
+        std::vector<double> cold;
+        std::vector<double> warm;
+        for (int run = 0; run < 5; ++run) {
+            SequencerDevice device(SequencerDevice::Output::Offline, loading);
+            cold.push_back(openToFirstSound(device, note));
+            for (int again = 0; again < 4; ++again)
+                warm.push_back(openToFirstSound(device, note));
+        }
+        const char *name = loading == Loading::Dynamic ? "per instrument" : "whole SoundFont";
+        std::printf("open to first sound, %s\n", name);
+        std::printf("%-52s %10.2f ms\n", "  SoundFont not loaded (median of 5, target < 100)",
+            median(cold));
+        std::printf("%-52s %10.2f ms\n", "  SoundFont loaded (median of 20)", median(warm));
     }
-    std::printf("%-52s %10.2f ms\n", "open to first sound, cold (median of 5)", median(cold));
-    std::printf("%-52s %10.2f ms\n", "open to first sound, warm (median of 20)", median(warm));
 
     // (b) CPU per second of music, rendered offline, against fluidsynth -ni -F.
     SequencerDevice device(SequencerDevice::Output::Offline);

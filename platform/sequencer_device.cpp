@@ -11,12 +11,17 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -106,6 +111,49 @@ struct FluidLog
     }
 };
 
+// The SoundFont is read through these, so that every byte read from disk is counted.
+std::atomic<std::uint64_t> &soundFontBytes()
+{
+    static std::atomic<std::uint64_t> bytes { 0 };
+    return bytes;
+}
+
+void *openSoundFont(const char *path)
+{
+    return std::fopen(path, "rbe");
+}
+
+int readSoundFont(void *buffer, fluid_long_long_t count, void *handle)
+{
+    if (count < 0)
+        return FLUID_FAILED;
+    if (count == 0)
+        return FLUID_OK;
+    if (std::fread(buffer, std::size_t(count), 1, static_cast<FILE *>(handle)) != 1)
+        return FLUID_FAILED;
+    soundFontBytes().fetch_add(std::uint64_t(count), std::memory_order_relaxed);
+    return FLUID_OK;
+}
+
+int seekSoundFont(void *handle, fluid_long_long_t offset, int origin)
+{
+    return ::fseeko(static_cast<FILE *>(handle), off_t(offset), origin) == 0 ? FLUID_OK
+                                                                             : FLUID_FAILED;
+}
+
+fluid_long_long_t tellSoundFont(void *handle)
+{
+    return ::ftello(static_cast<FILE *>(handle));
+}
+
+int closeSoundFont(void *handle)
+{
+    return std::fclose(static_cast<FILE *>(handle)) == 0 ? FLUID_OK : FLUID_FAILED;
+}
+
+// The holder synthesizer keeps one instrument per channel; FluidSynth allows at most 256.
+constexpr int HolderChannels = 256;
+
 void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
 void ignoreJackMessage(const char *) { }
 
@@ -150,8 +198,9 @@ void SequencerDevice::FluidDeleter::operator()(_fluid_audio_driver_t *driver) co
     delete_fluid_audio_driver(driver);
 }
 
-SequencerDevice::SequencerDevice(Output output)
+SequencerDevice::SequencerDevice(Output output, SampleLoading loading)
     : m_output(output)
+    , m_loading(loading)
 {
     for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
         fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
@@ -160,6 +209,15 @@ SequencerDevice::SequencerDevice(Output output)
 SequencerDevice::~SequencerDevice()
 {
     closeSong();
+    // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
+    if (m_holder) {
+        for (int channel = 0; channel < HolderChannels; ++channel)
+            fluid_synth_unset_program(m_holder.get(), channel);
+        if (fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0))
+            fluid_synth_remove_sfont(m_holder.get(), sfont);
+        m_holder.reset();
+    }
+    m_holderSettings.reset();
     m_synth.reset();
     m_settings.reset();
 }
@@ -213,6 +271,8 @@ std::uint32_t SequencerDevice::open(const QString &path)
         return InvalidFile;
     if (!ensureSynth())
         return NoSynthesizer;
+    // No audio thread runs now: the song's instruments are loaded here, not while it plays.
+    holdInstruments(canonical.song);
     m_songFile = Smf::writeSong(canonical.song);
     m_endTick = canonical.song.endTick;
     if (!startPlayer()) {
@@ -311,9 +371,17 @@ bool SequencerDevice::ensureSynth()
     fluid_settings_setint(settings.get(), "audio.period-size", PeriodSize);
     fluid_settings_setint(settings.get(), "audio.periods", Periods);
     fluid_settings_setint(settings.get(), "audio.jack.autoconnect", 1);
+    fluid_settings_setint(
+        settings.get(), "synth.dynamic-sample-loading", m_loading == SampleLoading::Dynamic);
     FluidPtr<_fluid_synth_t> synth(new_fluid_synth(settings.get()));
     if (!synth)
         return false;
+    // Tried before the synthesizer's own loader: the same loader, reading through counted calls.
+    if (fluid_sfloader_t *loader = new_fluid_defsfloader(settings.get())) {
+        fluid_sfloader_set_callbacks(
+            loader, openSoundFont, readSoundFont, seekSoundFont, tellSoundFont, closeSoundFont);
+        fluid_synth_add_sfloader(synth.get(), loader);
+    }
     if (fluid_synth_sfload(synth.get(), QFile::encodeName(soundFont).constData(), 1)
         == FLUID_FAILED) {
         if (!m_noSoundFontReported) {
@@ -325,7 +393,117 @@ bool SequencerDevice::ensureSynth()
     }
     m_settings = std::move(settings);
     m_synth = std::move(synth);
+    if (m_loading == SampleLoading::Dynamic && !createHolder()) {
+        // Without it the audio thread loads what the song selects, as FluidSynth itself does.
+        m_holder.reset();
+        m_holderSettings.reset();
+    }
     return true;
+}
+
+bool SequencerDevice::createHolder()
+{
+    // A synthesizer that never renders: no voices to speak of, no effects.
+    m_holderSettings.reset(new_fluid_settings());
+    if (!m_holderSettings)
+        return false;
+    fluid_settings_setint(m_holderSettings.get(), "synth.midi-channels", HolderChannels);
+    fluid_settings_setint(m_holderSettings.get(), "synth.polyphony", 1);
+    fluid_settings_setint(m_holderSettings.get(), "synth.reverb.active", 0);
+    fluid_settings_setint(m_holderSettings.get(), "synth.chorus.active", 0);
+    m_holder.reset(new_fluid_synth(m_holderSettings.get()));
+    fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0);
+    return m_holder && sfont && fluid_synth_add_sfont(m_holder.get(), sfont) != FLUID_FAILED;
+}
+
+void SequencerDevice::holdInstruments(const Smf::Song &song)
+{
+    if (!m_holder)
+        return;
+    fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0);
+    if (!sfont)
+        return;
+    std::array<int, InstrumentScan::Channels> banks {};
+    for (int channel = 0; channel < InstrumentScan::Channels; ++channel) {
+        int sfontId = 0;
+        int program = 0;
+        fluid_synth_get_program(
+            m_synth.get(), channel, &sfontId, &banks[std::size_t(channel)], &program);
+    }
+
+    // The presets the synthesizer picks for each request, with its fallbacks for missing ones.
+    // Those its channels hold from the last song stay too: the song's first program changes let
+    // go of them in the audio thread, which should not free their samples there either.
+    std::vector<fluid_preset_t *> needed;
+    for (int channel = 0; channel < InstrumentScan::Channels; ++channel) {
+        fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth.get(), channel);
+        if (preset && std::find(needed.begin(), needed.end(), preset) == needed.end())
+            needed.push_back(preset);
+    }
+    const auto find
+        = [sfont](int bank, int program) { return fluid_sfont_get_preset(sfont, bank, program); };
+    for (const InstrumentScan::Request &request : m_scan.scan(song, banks)) {
+        fluid_preset_t *preset = find(request.bank, request.program);
+        if (!preset && request.drum)
+            preset = find(InstrumentScan::DrumBank, 0);
+        if (!preset && !request.drum)
+            preset = find(0, request.program);
+        if (!preset && !request.drum)
+            preset = find(0, 0);
+        if (preset && std::find(needed.begin(), needed.end(), preset) == needed.end())
+            needed.push_back(preset);
+    }
+
+    // Channels that hold a needed preset keep it; the missing ones are selected before the
+    // presets no longer needed are let go, so shared samples are never unloaded and reloaded.
+    std::vector<fluid_preset_t *> held(HolderChannels);
+    std::vector<bool> keep(HolderChannels, false);
+    for (int channel = 0; channel < HolderChannels; ++channel)
+        held[std::size_t(channel)] = fluid_synth_get_channel_preset(m_holder.get(), channel);
+    std::vector<fluid_preset_t *> missing;
+    for (fluid_preset_t *preset : needed) {
+        std::size_t at = 0;
+        while (at < held.size() && (held[at] != preset || keep[at]))
+            ++at;
+        if (at == held.size())
+            missing.push_back(preset);
+        else
+            keep[at] = true;
+    }
+    std::size_t channel = 0;
+    for (fluid_preset_t *preset : missing) {
+        while (channel < keep.size() && keep[channel])
+            ++channel;
+        // More instruments than channels (no General MIDI song has them): the rest load when
+        // the song selects them, as without the holder.
+        if (channel == keep.size())
+            break;
+        fluid_synth_program_select(m_holder.get(), int(channel), fluid_sfont_get_id(sfont),
+            fluid_preset_get_banknum(preset), fluid_preset_get_num(preset));
+        keep[channel] = true;
+    }
+    for (std::size_t i = 0; i < keep.size(); ++i) {
+        if (!keep[i] && held[i])
+            fluid_synth_unset_program(m_holder.get(), int(i));
+    }
+}
+
+int SequencerDevice::heldInstrumentCount() const
+{
+    if (!m_holder)
+        return 0;
+    std::vector<fluid_preset_t *> presets;
+    for (int channel = 0; channel < HolderChannels; ++channel) {
+        fluid_preset_t *preset = fluid_synth_get_channel_preset(m_holder.get(), channel);
+        if (preset && std::find(presets.begin(), presets.end(), preset) == presets.end())
+            presets.push_back(preset);
+    }
+    return int(presets.size());
+}
+
+std::uint64_t SequencerDevice::soundFontBytesRead()
+{
+    return soundFontBytes().load(std::memory_order_relaxed);
 }
 
 bool SequencerDevice::startPlayer()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/instrument_scan.h"
+
 #include <QString>
 
 #include <atomic>
@@ -21,6 +23,12 @@ struct _fluid_audio_driver_t;
 // wrote itself, so that FluidSynth's parser never sees a malformed one. The synthesizer and its
 // SoundFont are created at the first successful open and kept; the audio output exists only
 // while a song is open and has been played, so with no song open there is no audio thread.
+// The synthesizer loads a SoundFont's samples per instrument (FluidSynth's dynamic sample
+// loading): open loads those of every instrument the song can select, from the calling thread,
+// and keeps them referenced by a second synthesizer that shares the SoundFont and never plays, so
+// the audio thread never reads the SoundFont from disk. Instruments of earlier songs are
+// released at the next open.
+//
 // FluidSynth's audio thread calls back into this class only to store the current tick and log
 // lines; nothing there touches Qt.
 class SequencerDevice
@@ -31,6 +39,13 @@ public:
         Audio,
         // No audio output: the song advances only as render() is called (for tests).
         Offline,
+    };
+
+    enum class SampleLoading {
+        // Samples per instrument, loaded at open for the song's instruments.
+        Dynamic,
+        // The whole SoundFont in memory (to compare against).
+        Full,
     };
 
     // Result codes, numbered as the Windows MCI errors they stand for.
@@ -46,7 +61,8 @@ public:
     // Files larger than this are no songs; refusing them bounds the memory an open takes.
     static constexpr qint64 MaxFileSize = 128 * 1024 * 1024;
 
-    explicit SequencerDevice(Output output = Output::Audio);
+    explicit SequencerDevice(
+        Output output = Output::Audio, SampleLoading loading = SampleLoading::Dynamic);
     ~SequencerDevice();
     SequencerDevice(const SequencerDevice &) = delete;
     SequencerDevice &operator=(const SequencerDevice &) = delete;
@@ -66,6 +82,13 @@ public:
     // usual system paths; empty when there is none.
     static QString soundFontPath();
 
+    // Bytes of SoundFont read from disk by every device of the process so far.
+    static std::uint64_t soundFontBytesRead();
+
+    // Instruments whose samples are held: the open song's, and those the synthesizer's channels
+    // still had from the song before (0 with full loading).
+    int heldInstrumentCount() const;
+
 private:
     struct FluidDeleter
     {
@@ -82,6 +105,8 @@ private:
     void closeSong();
     bool ensureSynth();
     bool startPlayer();
+    bool createHolder();
+    void holdInstruments(const Smf::Song &song);
     bool openAudioOutput(QString &reason);
 
     static int onTick(void *data, int tick);
@@ -90,6 +115,7 @@ private:
     static void clearFluidError();
 
     const Output m_output;
+    const SampleLoading m_loading;
     std::function<void(const QString &)> m_noAudioHandler;
     bool m_noAudioReported = false;
     bool m_noSoundFontReported = false;
@@ -99,6 +125,10 @@ private:
 
     FluidPtr<_fluid_hashtable_t> m_settings;
     FluidPtr<_fluid_synth_t> m_synth;
+    // Holds the samples of the open song's instruments: one instrument per channel.
+    FluidPtr<_fluid_hashtable_t> m_holderSettings;
+    FluidPtr<_fluid_synth_t> m_holder;
+    InstrumentScan m_scan;
 
     // The open song.
     bool m_open = false;
