@@ -385,7 +385,7 @@ void TestSmfReader::longGapsAreBridged()
 {
     // Gaps of 2^29 - 2 ticks: two longest deltas around a skipped clock byte, and two sequences
     // of an SMPTE format 2 file whose end and start are each a longest delta away.
-    constexpr std::uint64_t Delta = 0x0FFFFFFF;
+    constexpr std::uint32_t Delta = 0x0FFFFFFF;
     Track skipped;
     skipped.tempo(0, 1)
         .noteOn(Delta, 0, 60)
