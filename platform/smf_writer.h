@@ -5,9 +5,10 @@
 namespace Smf {
 
 // Writes the song as a format 0 file with one track in its own division: every event with its
-// status byte, End of Track at endTick. readSong gives back the same events and endTick. A gap
-// too long for a variable-length number (no song from readSong has one) is bridged with empty
-// text events.
+// status byte, End of Track at endTick. readSong gives back the same events and endTick, plus an
+// empty text event wherever a gap was too long for a delta time (2^28 ticks): such gaps arise
+// where the reader skipped a system message, or between the sequences of an SMPTE format 2
+// file, and are bridged that way.
 std::vector<std::uint8_t> writeSong(const Song &song);
 
 // The canonical form of a song, as the synthesizer's player gets it: one tick is one

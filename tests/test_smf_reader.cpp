@@ -126,6 +126,7 @@ private Q_SLOTS:
     void tempoMapAndSmpte();
     void hangingNotesAreSwitchedOff();
     void tooLongSongIsRefused();
+    void longGapsAreBridged();
     void truncationsAtEveryOffset();
     void randomBitFlips();
     void lyingLengths();
@@ -378,6 +379,43 @@ void TestSmfReader::tooLongSongIsRefused()
     QCOMPARE(result.error, std::string());
     checkReadable(result.song);
     QVERIFY(!Smf::canonicalSong(result.song).error.empty());
+}
+
+void TestSmfReader::longGapsAreBridged()
+{
+    // Gaps of 2^29 - 2 ticks: two longest deltas around a skipped clock byte, and two sequences
+    // of an SMPTE format 2 file whose end and start are each a longest delta away.
+    constexpr std::uint32_t Delta = 0x0FFFFFFF;
+    Track skipped;
+    skipped.tempo(0, 1)
+        .noteOn(Delta, 0, 60)
+        .event(Delta, { 0xF8 })
+        .noteOff(Delta, 0, 60)
+        .endOfTrack();
+    Track first;
+    first.noteOn(0, 0, 60).noteOff(0, 0, 60).endOfTrack(Delta);
+    Track second;
+    second.noteOn(Delta, 0, 62).noteOff(0, 0, 62).endOfTrack();
+    const QByteArray files[] = { SmfBuilder::header(0, 1, 0x7FFF) + skipped.chunk(),
+        SmfBuilder::header(2, 2, 0xE2FF) + first.chunk() + second.chunk() };
+    for (const QByteArray &file : files) {
+        const Smf::ReadResult result = read(file);
+        QCOMPARE(result.error, std::string());
+        const Smf::ReadResult again = Smf::readSong(Smf::writeSong(result.song));
+        QCOMPARE(again.error, std::string());
+        QCOMPARE(again.song.endTick, result.song.endTick);
+        std::vector<Timed> kept;
+        int bridges = 0;
+        for (const Timed &event : events(again.song)) {
+            if (event.bytes == std::vector<std::uint8_t> { 0xFF, 0x01 })
+                ++bridges;
+            else
+                kept.push_back(event);
+        }
+        QCOMPARE(kept, events(result.song));
+        QCOMPARE(bridges, 1);
+        QCOMPARE(Smf::canonicalSong(result.song).error, std::string());
+    }
 }
 
 void TestSmfReader::truncationsAtEveryOffset()
