@@ -33,7 +33,7 @@ struct ButtonSpec
 
 // The button column, by index; the column reads Load, Save, Play, Next Song, Add, Remove, Clear,
 // Unselect All, Invert, Volume from the top.
-constexpr std::array<ButtonSpec, 10> Buttons { {
+constexpr std::array<ButtonLayout, 10> Buttons { {
     { "&Add", 1230, true },
     { "&Load", 30, true },
     { "&Save ", 330, true },
@@ -91,11 +91,11 @@ void Form1::createControls()
     // Created in tab order, so that the focus chain runs through the buttons by their place in
     // the column, then the check boxes and the list.
     for (int index : ButtonTabOrder) {
-        const ButtonSpec &spec = Buttons.at(index);
-        auto *button = new QPushButton(QString::fromLatin1(spec.caption), this);
-        button->setGeometry(twipsRect(ButtonLeft, spec.top, ButtonWidth, ButtonHeight));
+        const ButtonLayout &layout = Buttons.at(index);
+        auto *button = new QPushButton(QString::fromLatin1(layout.caption), this);
+        button->setGeometry(twipsRect(ButtonLeft, layout.top, ButtonWidth, ButtonHeight));
         button->setPalette(controlPalette);
-        button->setEnabled(spec.enabled);
+        button->setEnabled(layout.enabled);
         button->setAutoDefault(false);
         Command1.at(index) = button;
     }
