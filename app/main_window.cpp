@@ -24,7 +24,7 @@ QRect twipsRect(int left, int top, int width, int height)
     return { px(left), px(top), px(width), px(height) };
 }
 
-struct ButtonSpec
+struct ButtonLayout
 {
     const char *caption;
     int top;
@@ -91,11 +91,11 @@ void Form1::createControls()
     // Created in tab order, so that the focus chain runs through the buttons by their place in
     // the column, then the check boxes and the list.
     for (int index : ButtonTabOrder) {
-        const ButtonLayout &layout = Buttons.at(index);
-        auto *button = new QPushButton(QString::fromLatin1(layout.caption), this);
-        button->setGeometry(twipsRect(ButtonLeft, layout.top, ButtonWidth, ButtonHeight));
+        const ButtonLayout &row = Buttons.at(index);
+        auto *button = new QPushButton(QString::fromLatin1(row.caption), this);
+        button->setGeometry(twipsRect(ButtonLeft, row.top, ButtonWidth, ButtonHeight));
         button->setPalette(controlPalette);
-        button->setEnabled(layout.enabled);
+        button->setEnabled(row.enabled);
         button->setAutoDefault(false);
         Command1.at(index) = button;
     }
