@@ -103,10 +103,11 @@ private:
         return Vlq::TooLong;
     }
 
-    // A length-prefixed body (meta or SysEx data) starting at m_pos.
-    Step readBody(std::uint32_t &length, std::string &error)
+    // A variable-length number at m_pos: cut off by the chunk's end, the track ends there (it
+    // may lack End of Track); longer than four bytes, the file is broken.
+    Step readNumber(std::uint32_t &value, std::string &error)
     {
-        switch (readVlq(length)) {
+        switch (readVlq(value)) {
         case Vlq::Cut:
             return Step::TrackEnd;
         case Vlq::TooLong:
@@ -115,6 +116,14 @@ private:
         case Vlq::Ok:
             break;
         }
+        return Step::Event;
+    }
+
+    // A length-prefixed body (meta or SysEx data) starting at m_pos.
+    Step readBody(std::uint32_t &length, std::string &error)
+    {
+        if (const Step step = readNumber(length, error); step != Step::Event)
+            return step;
         if (length > m_chunk.size() - m_pos) {
             error = "an event's length runs past the end of its track";
             return Step::Broken;
@@ -125,15 +134,8 @@ private:
     Step next(std::string &error)
     {
         std::uint32_t delta = 0;
-        switch (readVlq(delta)) {
-        case Vlq::Cut: // no End of Track: the track ends with its chunk
-            return Step::TrackEnd;
-        case Vlq::TooLong:
-            error = "a variable-length number is longer than four bytes";
-            return Step::Broken;
-        case Vlq::Ok:
-            break;
-        }
+        if (const Step step = readNumber(delta, error); step != Step::Event)
+            return step;
         if (m_pos >= m_chunk.size())
             return Step::TrackEnd;
         const std::uint64_t tick = m_tick + delta;
