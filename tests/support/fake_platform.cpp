@@ -4,7 +4,6 @@
 
 std::uint32_t FakePlatform::sendCommand(const QString &command, QString *reply, int replyLength)
 {
-    log.append(QStringLiteral("mci: ") + command);
     commands.append(command);
     QString answer = command == QLatin1String("status canyon mode") ? mode : QString();
     const std::uint32_t result = sequencer ? sequencer(command, &answer) : 0;
@@ -15,7 +14,6 @@ std::uint32_t FakePlatform::sendCommand(const QString &command, QString *reply, 
 
 int FakePlatform::messageBox(const QString &text, int style, const QString &title)
 {
-    log.append(QStringLiteral("msgbox %1: %2").arg(style).arg(text));
     messageBoxes.push_back({ text, style, title });
     if (onMessageBox)
         onMessageBox();
@@ -37,8 +35,6 @@ QString FakePlatform::takeBoxes()
 
 DialogOutcome FakePlatform::showFileDialog(DialogKind kind, const CommonDialog &dialog)
 {
-    log.append(QStringLiteral("dialog %1: %2")
-                   .arg(kind == DialogKind::Open ? "open" : "save", dialog.DialogTitle));
     dialogs.push_back({ kind, dialog });
     if (dialogOutcomes.empty())
         return { dialog.CancelError ? CommonDialog::CancelErrorCode : 0, {}, {} };

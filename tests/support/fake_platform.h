@@ -35,43 +35,30 @@ public:
     QString getSetting(const QString &application, const QString &section, const QString &key,
         const QString &defaultValue) override
     {
-        log.append(QStringLiteral("get setting: ") + application + u'/' + section + u'/' + key);
         return settings.value(application + u'/' + section + u'/' + key, defaultValue);
     }
     void saveSetting(const QString &application, const QString &section, const QString &key,
         const QString &value) override
     {
-        log.append(QStringLiteral("save setting: ") + application + u'/' + section + u'/' + key
-            + u'=' + value);
         settings.insert(application + u'/' + section + u'/' + key, value);
     }
     QString programFolder() override { return folder; }
     QStringList findVolumeControl() override { return volumeControl; }
     bool startProgram(const QStringList &commandLine) override
     {
-        log.append(QStringLiteral("start: ") + commandLine.join(u' '));
         startedPrograms.append(commandLine);
         return volumeStarts;
     }
-    void setWaitCursor(bool busy) override
-    {
-        log.append(busy ? QStringLiteral("cursor: wait") : QStringLiteral("cursor: default"));
-        waitCursor = busy;
-    }
+    void setWaitCursor(bool busy) override { waitCursor = busy; }
     void processEvents() override
     {
-        log.append(QStringLiteral("process events"));
         ++processEventsCalls;
         if (runRealEvents)
             QCoreApplication::processEvents();
         if (onProcessEvents)
             onProcessEvents();
     }
-    std::uint32_t clockSeed() override
-    {
-        log.append(QStringLiteral("seed"));
-        return seed++;
-    }
+    std::uint32_t clockSeed() override { return seed++; }
 
     // The message boxes shown since the last call, each as its style, a blank and its text (and
     // its title, before a colon, when that is not the program's), joined by " | "; forgets them.
@@ -110,17 +97,4 @@ public:
 
     // Seeds handed out for shuffles: seed, seed + 1, ...
     std::uint32_t seed = 1;
-
-    // Every call as one line ("mci: play canyon", "msgbox 36: ..."), for the tests that still
-    // read the order of calls across kinds; logged() gives the lines that start with prefix.
-    QStringList log;
-    QStringList logged(const QString &prefix) const
-    {
-        QStringList lines;
-        for (const QString &line : log) {
-            if (line.startsWith(prefix))
-                lines.append(line);
-        }
-        return lines;
-    }
 };
