@@ -47,7 +47,7 @@ public:
     bool startProgram(const QStringList &commandLine) override
     {
         startedPrograms.append(commandLine);
-        return volumeStarts;
+        return true;
     }
     void setWaitCursor(bool busy) override { waitCursor = busy; }
     void processEvents() override
@@ -85,7 +85,6 @@ public:
 
     QString folder = QStringLiteral("/opt/quavrel");
     QStringList volumeControl;
-    bool volumeStarts = true;
     QList<QStringList> startedPrograms;
     bool waitCursor = false;
 
