@@ -7,6 +7,7 @@
 #include "tests/support/fake_platform.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QScopeGuard>

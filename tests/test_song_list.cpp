@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "tests/support/fake_platform.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -14,7 +16,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 class TestSongList : public QObject
 {
@@ -62,8 +66,8 @@ class TestSongList : public QObject
     // "still 2" (that entry is current), "drag 0 3" (from -1: a press beside the entries),
     // "menu 3 1" (a right press on row 3, then item 1), a button's caption ("Remove yes", "Clear
     // no", "Add /m|a.mid" choosing that, | for NUL, "Add !code text" failing so, "Add" alone
-    // cancelled), "alt R", "drop a b" (files of the temporary folder dropped as a file manager
-    // does), and "during <action>" (done once when events next run).
+    // cancelled), "alt R", "drop a b" (a web address, then these files of the temporary folder,
+    // dropped as a file manager does), and "during <action>" (done once when events next run).
     void act(const QString &script)
     {
         for (const QString &step : script.split(u';', Qt::SkipEmptyParts)) {
