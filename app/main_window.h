@@ -72,7 +72,6 @@ public:
     int songCount() const;
     bool appendSong(const QString &path, const QString &name);
     bool insertSong(int position, const QString &path, const QString &name);
-    void removeSong(int position);
     void clearSongs();
 
     // Albums (album/).

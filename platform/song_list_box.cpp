@@ -66,12 +66,6 @@ bool SongListBox::isRowSelected(int row) const
     return entry != nullptr && entry->isSelected();
 }
 
-void SongListBox::setRowSelected(int row, bool selected)
-{
-    if (QListWidgetItem *entry = item(row))
-        entry->setSelected(selected);
-}
-
 int SongListBox::currentRowIndex() const
 {
     return currentIndex().isValid() ? currentIndex().row() : -1;

@@ -14,9 +14,8 @@ class SongListBox : public QListWidget
 public:
     explicit SongListBox(QWidget *parent = nullptr);
 
-    // Whether the entry at row is selected, and setting that flag.
+    // Whether the entry at row is selected.
     bool isRowSelected(int row) const;
-    void setRowSelected(int row, bool selected);
 
     // The current entry's row, or -1; setting it changes no selection flag.
     int currentRowIndex() const;

@@ -28,14 +28,6 @@ bool Form1::insertSong(int position, const QString &path, const QString &name)
     return true;
 }
 
-void Form1::removeSong(int position)
-{
-    if (position < 0 || position >= songCount())
-        return;
-    List1.removeItem(position);
-    delete List2->takeItem(position);
-}
-
 void Form1::clearSongs()
 {
     List1.clear();

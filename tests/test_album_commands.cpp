@@ -114,7 +114,7 @@ void TestAlbumCommands::loadCancelledOrEmptyChangesNothing()
     if (!cancel)
         choose(QString());
     click(1);
-    QCOMPARE(m_fake->logged(QStringLiteral("msgbox")).size(), 1); // the save question only
+    QCOMPARE(m_fake->messageBoxes.size(), size_t(1)); // the save question only
     QCOMPARE(m_window->List1.items(), QStringList { QStringLiteral("/m/a.mid") });
     QCOMPARE(m_window->AlbumChanged, qint16(1));
     QCOMPARE(m_window->AlbumPath, QStringLiteral("/home/u/Old.alp"));
@@ -144,11 +144,15 @@ void TestAlbumCommands::loadOverChangedSongsAnsweredNo()
     m_window->AlbumChanged = 1;
     m_fake->messageBoxAnswers.push_back(MsgBox::IdNo);
     choose(album);
+    // The question comes before the dialog.
+    m_fake->onMessageBox = [this] { QVERIFY(m_fake->dialogs.empty()); };
     click(1);
-    QCOMPARE(m_fake->log.filter(QRegularExpression("^(msgbox|dialog)")),
-        (QStringList {
-            "msgbox 36: Current album list has changed!\r\n\r\nDo you want to Save the changes?",
-            "dialog open: Load Midi Album" }));
+    QCOMPARE(m_fake->messageBoxes.size(), size_t(1));
+    QCOMPARE(m_fake->messageBoxes.front().text,
+        QStringLiteral("Current album list has changed!\r\n\r\nDo you want to Save the changes?"));
+    QCOMPARE(m_fake->messageBoxes.front().style, 36);
+    QCOMPARE(m_fake->dialogs.size(), size_t(1));
+    QCOMPARE(m_fake->dialogs.front().dialog.DialogTitle, QStringLiteral("Load Midi Album"));
     QCOMPARE(m_fake->messageBoxes.front().title, AppTitle);
     QCOMPARE(m_window->List1.items(), QStringList { QStringLiteral("/m/b.mid") });
     QCOMPARE(m_window->AlbumChanged, qint16(0));
@@ -166,8 +170,11 @@ void TestAlbumCommands::loadOverChangedSongsAnsweredYes()
     choose(saved);
     choose(other);
     click(1);
-    QCOMPARE(m_fake->log.filter(QRegularExpression("^dialog")),
-        (QStringList { "dialog save: Save Midi List to Album", "dialog open: Load Midi Album" }));
+    QCOMPARE(m_fake->dialogs.size(), size_t(2));
+    QCOMPARE(m_fake->dialogs.at(0).kind, DialogKind::Save);
+    QCOMPARE(m_fake->dialogs.at(0).dialog.DialogTitle, QStringLiteral("Save Midi List to Album"));
+    QCOMPARE(m_fake->dialogs.at(1).kind, DialogKind::Open);
+    QCOMPARE(m_fake->dialogs.at(1).dialog.DialogTitle, QStringLiteral("Load Midi Album"));
     QCOMPARE(TestFiles::read(saved), QByteArray("/m/a1.mid\r\n/m/a2.mid\r\n"));
     QCOMPARE(m_window->List1.items(), QStringList { QStringLiteral("/m/b.mid") });
     QCOMPARE(m_window->AlbumPath, other);
@@ -260,14 +267,15 @@ void TestAlbumCommands::saveEmptyListDoesNothing()
 {
     m_window->AlbumChanged = 1;
     click(2);
-    QVERIFY(m_fake->log.isEmpty());
+    QVERIFY(m_fake->dialogs.empty() && m_fake->messageBoxes.empty());
+    QVERIFY(m_fake->commands.isEmpty() && m_fake->processEventsCalls == 0);
     QCOMPARE(m_window->AlbumChanged, qint16(1));
 
     // Also when Load's save question led to it: the Load dialog follows directly.
     m_fake->messageBoxAnswers.push_back(MsgBox::IdYes);
     click(1);
-    QCOMPARE(m_fake->log.filter(QRegularExpression("^dialog")),
-        QStringList { "dialog open: Load Midi Album" });
+    QCOMPARE(m_fake->dialogs.size(), size_t(1));
+    QCOMPARE(m_fake->dialogs.front().dialog.DialogTitle, QStringLiteral("Load Midi Album"));
 }
 
 void TestAlbumCommands::saveCancelledChangesNothing()

@@ -343,7 +343,6 @@ void TestSoak::randomUserOperations()
         opens += int(m_fake->commands.filter(QRegularExpression(QStringLiteral("^open "))).size());
         m_fake->messageBoxAnswers.clear();
         m_fake->dialogOutcomes.clear();
-        m_fake->log.clear();
         m_fake->messageBoxes.clear();
         m_fake->dialogs.clear();
         m_fake->commands.clear();

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/qt_platform.h"
 
+#include <QCoreApplication>
 #include <QMap>
 #include <QStringList>
 
 #include <deque>
 #include <functional>
 
-// A scripted platform for tests: answers come from queues and handlers set by the test, and
-// every call is recorded in order in log, one line each ("mci: play canyon", "msgbox 36: ...").
+// A scripted platform for tests: answers come from the queues and handlers a test sets, and
+// every call is kept as a record (commands, messageBoxes, dialogs, settings, startedPrograms).
 class FakePlatform : public Platform
 {
 public:
@@ -26,28 +28,46 @@ public:
     };
 
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength) override;
-    QString shortPathName(const QString &longPath) override;
+    // The path as the program would put it into the open command.
+    QString shortPathName(const QString &path) override { return QtPlatform().shortPathName(path); }
     int messageBox(const QString &text, int style, const QString &title) override;
     DialogOutcome showFileDialog(DialogKind kind, const CommonDialog &dialog) override;
     QString getSetting(const QString &application, const QString &section, const QString &key,
-        const QString &defaultValue) override;
+        const QString &defaultValue) override
+    {
+        return settings.value(application + u'/' + section + u'/' + key, defaultValue);
+    }
     void saveSetting(const QString &application, const QString &section, const QString &key,
-        const QString &value) override;
+        const QString &value) override
+    {
+        settings.insert(application + u'/' + section + u'/' + key, value);
+    }
     QString programFolder() override { return folder; }
-    QStringList findVolumeControl() override;
-    bool startProgram(const QStringList &commandLine) override;
-    void setWaitCursor(bool busy) override;
-    void processEvents() override;
-    std::uint32_t clockSeed() override;
+    QStringList findVolumeControl() override { return volumeControl; }
+    bool startProgram(const QStringList &commandLine) override
+    {
+        startedPrograms.append(commandLine);
+        return true;
+    }
+    void setWaitCursor(bool busy) override { waitCursor = busy; }
+    void processEvents() override
+    {
+        ++processEventsCalls;
+        if (runRealEvents)
+            QCoreApplication::processEvents();
+        if (onProcessEvents)
+            onProcessEvents();
+    }
+    std::uint32_t clockSeed() override { return seed++; }
 
-    // The log lines that start with prefix, in order.
-    QStringList logged(const QString &prefix) const;
+    // The message boxes shown since the last call, each as its style, a blank and its text (and
+    // its title, before a colon, when that is not the program's), joined by " | "; forgets them.
+    QString takeBoxes();
 
-    QStringList log;
-
-    // Sequencer: the handler answers each command; by default every command succeeds and the
-    // mode is "stopped".
+    // The sequencer: the handler answers each command; without one every command succeeds and
+    // "status canyon mode" answers mode.
     std::function<std::uint32_t(const QString &command, QString *reply)> sequencer;
+    QString mode = QStringLiteral("stopped");
     QStringList commands;
 
     // Message boxes: answers taken from the front; an empty queue answers OK for OK-only boxes
@@ -65,14 +85,13 @@ public:
 
     QString folder = QStringLiteral("/opt/quavrel");
     QStringList volumeControl;
-    bool volumeStarts = true;
     QList<QStringList> startedPrograms;
-
     bool waitCursor = false;
+
+    // processEvents lets the real pending events run (unless runRealEvents is false), then
+    // onProcessEvents.
     int processEventsCalls = 0;
-    // Runs on every processEvents call, after the real pending events.
     std::function<void()> onProcessEvents;
-    // Whether processEvents lets the real Qt events run.
     bool runRealEvents = true;
 
     // Seeds handed out for shuffles: seed, seed + 1, ...
