@@ -25,18 +25,14 @@ int main(int argc, char *argv[])
 
     // A termination signal (the session ending, Ctrl+C, a closed terminal) closes the window as
     // its close button does, and the program ends once that close is through, whatever the answer
-    // to the save question. One that comes while the close is still asking ends the program at
-    // once, with the album entry written. One that comes during start-up waits for its end.
+    // to the save question; the entry then names the album just saved, if any. One that comes
+    // while a close is still asking finds no second close to start (Qt starts none), and ends the
+    // program at once. One that comes during start-up waits for its end.
     TerminationSignals terminationSignals;
     window.Form_Load();
-    bool closing = false;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&] {
-        if (!closing) {
-            closing = true;
-            window.close();
-        } else {
-            window.rememberAlbum();
-        }
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] {
+        window.close();
+        window.rememberAlbum();
         // Every event loop ends, and with it every box and dialog still open.
         QCoreApplication::exit(0);
     });

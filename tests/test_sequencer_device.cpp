@@ -462,10 +462,10 @@ void TestSequencerDevice::brokenSoundFontIsSaidOnceAndReplaced()
             QCOMPARE(device.sendCommand(QStringLiteral("close canyon"), nullptr, 0), 0u);
         }
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].startsWith(QStringLiteral("The SoundFont %1 ").arg(broken))
-                && shown[0].contains(system)
-                && shown[0].contains(QStringLiteral("QUAVREL_SOUNDFONT to")),
-            qPrintable(shown[0]));
+        const QString &message = shown[0];
+        QVERIFY2(message.contains(broken) && message.contains(system)
+                && message.contains(QStringLiteral("QUAVREL_SOUNDFONT to")),
+            qPrintable(message));
     }
 }
 
