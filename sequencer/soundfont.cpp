@@ -93,6 +93,7 @@ QStringList SoundFont::candidates()
         paths.append(chosen);
     for (const char *path : SystemPaths)
         paths.append(QString::fromLatin1(path));
+    paths.removeDuplicates();
     return paths;
 }
 
