@@ -1,7 +1,7 @@
 #include "app/main_window.h"
-#include "app/quit_signals.h"
 #include "platform/qt_platform.h"
 #include "platform/sequencer_device.h"
+#include "platform/termination_signals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,7 +22,20 @@ int main(int argc, char *argv[])
     sequencer.setNoAudioHandler(
         [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
+
+    // A termination signal (the session ending, Ctrl+C, a closed terminal) closes the window as
+    // its close button does, and the program ends once that close is through, whatever the answer
+    // to the save question; the entry then names the album just saved, if any. One that comes
+    // while a close is still asking finds no second close to start (Qt starts none), and ends the
+    // program at once. One that comes during start-up waits for its end.
+    TerminationSignals terminationSignals;
     window.Form_Load();
-    closeOnTerminationSignals(window);
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] {
+        window.close();
+        window.rememberAlbum();
+        // Every event loop ends, and with it every box and dialog still open.
+        QCoreApplication::exit(0);
+    });
+    terminationSignals.setEnabled(true);
     return QApplication::exec();
 }

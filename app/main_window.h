@@ -38,6 +38,7 @@ public:
     // Window events (app/).
     void Form_Load();
     void Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode);
+    void rememberAlbum();
     void Form_Paint();
     void Command1_Click(qint16 Index);
 

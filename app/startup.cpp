@@ -30,12 +30,18 @@ void Form1::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
 {
     Q_UNUSED(UnloadMode);
     sendMci(QStringLiteral("close canyon"));
-    if (!album->text().isEmpty()) {
-        m_platform.saveSetting(QStringLiteral("Quavrel"), QStringLiteral("Startup"),
-            QStringLiteral("Album"), AlbumPath);
-    }
+    rememberAlbum();
     if (AlbumChanged == 1 && askSaveQuestion() == MsgBox::IdYes) {
         Cancel = 1;
         saveCommand();
+    }
+}
+
+// While an album name is shown, writes the album's path to the start-up entry.
+void Form1::rememberAlbum()
+{
+    if (!album->text().isEmpty()) {
+        m_platform.saveSetting(QStringLiteral("Quavrel"), QStringLiteral("Startup"),
+            QStringLiteral("Album"), AlbumPath);
     }
 }

@@ -3,6 +3,7 @@
 #include "platform/sequencer_command.h"
 #include "platform/smf_reader.h"
 #include "platform/smf_writer.h"
+#include "sequencer/soundfont.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -110,46 +111,6 @@ struct FluidLog
         log->lastError = message;
     }
 };
-
-// The SoundFont is read through these, so that every byte read from disk is counted.
-std::atomic<std::uint64_t> &soundFontBytes()
-{
-    static std::atomic<std::uint64_t> bytes { 0 };
-    return bytes;
-}
-
-void *openSoundFont(const char *path)
-{
-    return std::fopen(path, "rbe");
-}
-
-int readSoundFont(void *buffer, fluid_long_long_t count, void *handle)
-{
-    if (count < 0)
-        return FLUID_FAILED;
-    if (count == 0)
-        return FLUID_OK;
-    if (std::fread(buffer, std::size_t(count), 1, static_cast<FILE *>(handle)) != 1)
-        return FLUID_FAILED;
-    soundFontBytes().fetch_add(std::uint64_t(count), std::memory_order_relaxed);
-    return FLUID_OK;
-}
-
-int seekSoundFont(void *handle, fluid_long_long_t offset, int origin)
-{
-    return ::fseeko(static_cast<FILE *>(handle), off_t(offset), origin) == 0 ? FLUID_OK
-                                                                             : FLUID_FAILED;
-}
-
-fluid_long_long_t tellSoundFont(void *handle)
-{
-    return ::ftello(static_cast<FILE *>(handle));
-}
-
-int closeSoundFont(void *handle)
-{
-    return std::fclose(static_cast<FILE *>(handle)) == 0 ? FLUID_OK : FLUID_FAILED;
-}
 
 // The holder synthesizer keeps one instrument per channel; FluidSynth allows at most 256.
 constexpr int HolderChannels = 256;
@@ -354,15 +315,6 @@ bool SequencerDevice::ensureSynth()
 {
     if (m_synth)
         return true;
-    const QString soundFont = soundFontPath();
-    if (soundFont.isEmpty()) {
-        if (!m_noSoundFontReported) {
-            m_noSoundFontReported = true;
-            qWarning(
-                "Quavrel: no SoundFont found; set QUAVREL_SOUNDFONT or install fluid-soundfont-gm");
-        }
-        return false;
-    }
     FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
     if (!settings)
         return false;
@@ -376,21 +328,16 @@ bool SequencerDevice::ensureSynth()
     FluidPtr<_fluid_synth_t> synth(new_fluid_synth(settings.get()));
     if (!synth)
         return false;
-    // Tried before the synthesizer's own loader: the same loader, reading through counted calls.
-    if (fluid_sfloader_t *loader = new_fluid_defsfloader(settings.get())) {
-        fluid_sfloader_set_callbacks(
-            loader, openSoundFont, readSoundFont, seekSoundFont, tellSoundFont, closeSoundFont);
-        fluid_synth_add_sfloader(synth.get(), loader);
+    const SoundFont::Loaded loaded = SoundFont::load(
+        synth.get(), settings.get(), [] { return QString::fromStdString(lastFluidError()); });
+    if (!loaded.message.isEmpty() && !m_soundFontReported) {
+        m_soundFontReported = true;
+        qWarning("Quavrel: %s", qUtf8Printable(loaded.message.section(QLatin1Char('\n'), 0, 0)));
+        if (m_noAudioHandler)
+            m_noAudioHandler(loaded.message);
     }
-    if (fluid_synth_sfload(synth.get(), QFile::encodeName(soundFont).constData(), 1)
-        == FLUID_FAILED) {
-        if (!m_noSoundFontReported) {
-            m_noSoundFontReported = true;
-            qWarning("Quavrel: the SoundFont %s could not be loaded (%s)",
-                qUtf8Printable(soundFont), lastFluidError().c_str());
-        }
+    if (loaded.id < 0)
         return false;
-    }
     m_settings = std::move(settings);
     m_synth = std::move(synth);
     if (m_loading == SampleLoading::Dynamic && !createHolder()) {
@@ -503,7 +450,7 @@ int SequencerDevice::heldInstrumentCount() const
 
 std::uint64_t SequencerDevice::soundFontBytesRead()
 {
-    return soundFontBytes().load(std::memory_order_relaxed);
+    return SoundFont::bytesRead();
 }
 
 bool SequencerDevice::startPlayer()
@@ -572,18 +519,7 @@ std::vector<float> SequencerDevice::render(int frames)
 
 QString SequencerDevice::soundFontPath()
 {
-    const QString chosen = qEnvironmentVariable("QUAVREL_SOUNDFONT");
-    if (!chosen.isEmpty())
-        return QFileInfo(chosen).isFile() ? chosen : QString();
-    for (const char *candidate :
-        { "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
-            "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/soundfonts/default.sf2",
-            "/usr/share/soundfonts/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2" }) {
-        const QString path = QString::fromLatin1(candidate);
-        if (QFileInfo(path).isFile())
-            return path;
-    }
-    return {};
+    return SoundFont::firstUsable();
 }
 
 int SequencerDevice::onTick(void *data, int tick)

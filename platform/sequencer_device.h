@@ -71,15 +71,17 @@ public:
     // stores "playing" or "stopped" in *reply (at most replyLength - 1 characters).
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength);
 
-    // Called once per device when no audio output can be opened, with the text to show the user:
-    // the fixed message, a line break and FluidSynth's reason.
+    // Called with a text to show the user when songs cannot sound as they should: once per device
+    // when no audio output can be opened (the fixed message, a line break and FluidSynth's reason),
+    // and once when the SoundFont that QUAVREL_SOUNDFONT names cannot be used, or none can (which
+    // file, what is wrong with it, how to mend it).
     void setNoAudioHandler(std::function<void(const QString &text)> handler);
 
     // Offline output: renders the next frames (stereo, interleaved) and advances the song.
     std::vector<float> render(int frames);
 
-    // The SoundFont the synthesizer loads: QUAVREL_SOUNDFONT, else the first that exists of the
-    // usual system paths; empty when there is none.
+    // The SoundFont a new device loads: the first of QUAVREL_SOUNDFONT and the usual system
+    // SoundFonts that passes the checks of SoundFont::problem(); empty when none does.
     static QString soundFontPath();
 
     // Bytes of SoundFont read from disk by every device of the process so far.
@@ -118,7 +120,7 @@ private:
     const SampleLoading m_loading;
     std::function<void(const QString &)> m_noAudioHandler;
     bool m_noAudioReported = false;
-    bool m_noSoundFontReported = false;
+    bool m_soundFontReported = false;
 
     // Written by FluidSynth's audio thread, read here.
     std::atomic<int> m_tick { 0 };

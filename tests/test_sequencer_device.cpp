@@ -96,6 +96,7 @@ private Q_SLOTS:
     void realSongsPlayAndEnd();
     void noAudioOutputIsReportedOnce();
     void audioThreadOnlyWhilePlaying();
+    void brokenSoundFontIsSaidOnceAndReplaced();
 
 private:
     bool haveSoundFont() const { return !SequencerDevice::soundFontPath().isEmpty(); }
@@ -433,6 +434,39 @@ void TestSequencerDevice::audioThreadOnlyWhilePlaying()
         loudest = std::max(
             loudest, std::abs(int(qint16(quint8(audio[i]) | quint8(audio[i + 1]) << 8))));
     QVERIFY(loudest > 1000);
+}
+
+// A SoundFont named by QUAVREL_SOUNDFONT that is missing, a FIFO, a text or a cut file is said
+// once, with the file and what is wrong with it, and songs sound with the system's instead.
+void TestSequencerDevice::brokenSoundFontIsSaidOnceAndReplaced()
+{
+    const QString system = SequencerDevice::soundFontPath();
+    if (system.isEmpty())
+        QSKIP("no SoundFont installed");
+    QFile whole(system);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QString cut = write(QStringLiteral("cut.sf2"), whole.read(100000));
+    const QString text = write(QStringLiteral("text.sf2"), "RIFF is what a SoundFont starts with");
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo.sf2"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString song = write(QStringLiteral("fallback.mid"), SmfBuilder::oneNoteSong(500, 500));
+    for (const QString &broken : { m_dir.filePath(QStringLiteral("none.sf2")), fifo, text, cut }) {
+        const ScopedEnv chosen("QUAVREL_SOUNDFONT", QFile::encodeName(broken));
+        SequencerDevice device(SequencerDevice::Output::Offline);
+        QStringList shown;
+        device.setNoAudioHandler([&shown](const QString &message) { shown.append(message); });
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QCOMPARE(device.sendCommand(open(song), nullptr, 0), 0u);
+            QCOMPARE(device.sendCommand(QStringLiteral("play canyon"), nullptr, 0), 0u);
+            QVERIFY(peak(device.render(20 * Block)) > 0.05f);
+            QCOMPARE(device.sendCommand(QStringLiteral("close canyon"), nullptr, 0), 0u);
+        }
+        QCOMPARE(shown.size(), 1);
+        const QString &message = shown[0];
+        QVERIFY2(message.contains(broken) && message.contains(system)
+                && message.contains(QStringLiteral("QUAVREL_SOUNDFONT to")),
+            qPrintable(message));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSequencerDevice)

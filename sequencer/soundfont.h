@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+
+// The SoundFont of the synthesizer: QUAVREL_SOUNDFONT when it is set, else the first of the usual
+// system SoundFonts, and the next of these whenever one cannot be used. Each file is checked before
+// FluidSynth reads it: a regular file (so that a FIFO or a device never blocks), a SoundFont, and
+// complete (a cut file would load and then play silence).
+namespace SoundFont {
+
+// What a load found: the SoundFont loaded, and what to tell the user about the ones that failed.
+struct Loaded
+{
+    // FluidSynth's id of the SoundFont loaded, -1 when none could be.
+    int id = -1;
+    QString path;
+    // Set when the SoundFont named by QUAVREL_SOUNDFONT could not be used, or none at all: which
+    // file, what is wrong with it, and how to mend it.
+    QString message;
+};
+
+// QUAVREL_SOUNDFONT when set, then the usual system paths, in the order they are tried.
+QStringList candidates();
+
+// Why the file cannot serve as a SoundFont, as words that follow "cannot be used: "; "" when it
+// can. Reads at most its header, and never blocks.
+QString problem(const QString &path);
+
+// The first candidate without a problem; "" when there is none.
+QString firstUsable();
+
+// Loads the first candidate that loads into the synthesizer, reading it through the counted calls
+// below. lastError gives FluidSynth's last error message, for a file it refuses.
+Loaded load(
+    _fluid_synth_t *synth, _fluid_hashtable_t *settings, const std::function<QString()> &lastError);
+
+// Bytes of SoundFont read from disk by every synthesizer of the process so far. An instrument
+// measure: it shows when samples are read while a song plays.
+std::uint64_t bytesRead();
+
+} // namespace SoundFont
