@@ -5,8 +5,8 @@
 // the shared Clementi).
 
 #include "platform/sequencer_device.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>

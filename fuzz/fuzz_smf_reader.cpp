@@ -1,6 +1,6 @@
 #include "fuzz/fuzz_support.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 
 #include <algorithm>
 #include <bitset>

@@ -1,8 +1,8 @@
 #include "platform/sequencer_device.h"
 
 #include "platform/sequencer_command.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 
 #include <QFile>
 #include <QFileInfo>

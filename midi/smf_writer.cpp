@@ -1,4 +1,4 @@
-#include "platform/smf_writer.h"
+#include "midi/smf_writer.h"
 
 #include <array>
 #include <bitset>

@@ -1,4 +1,4 @@
-#include "platform/smf_reader.h"
+#include "midi/smf_reader.h"
 
 #include <algorithm>
 #include <array>
