@@ -1,4 +1,5 @@
 #include "fuzz/fuzz_support.h"
+#include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
 

@@ -1,8 +1,9 @@
 #include "platform/sequencer_device.h"
 
-#include "platform/sequencer_command.h"
+#include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
+#include "platform/sequencer_command.h"
 
 #include <QFile>
 #include <QFileInfo>

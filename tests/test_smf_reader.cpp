@@ -1,3 +1,4 @@
+#include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
 #include "tests/support/smf_builder.h"
