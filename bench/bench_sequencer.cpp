@@ -4,9 +4,10 @@
 // open of a large file. Run by hand: bench_sequencer [song.mid] (default for the CPU figures:
 // the shared Clementi).
 
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "platform/sequencer_device.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>

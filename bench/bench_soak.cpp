@@ -10,7 +10,7 @@
 
 #include "app/main_window.h"
 #include "platform/sequencer_device.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_writer.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 #include "fuzz/fuzz_support.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 
 #include <algorithm>
 #include <bitset>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/smf_reader.h"
+#include "midi/smf_reader.h"
 
 #include <array>
 #include <bitset>

@@ -1,8 +1,9 @@
 #include "platform/sequencer_device.h"
 
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "platform/sequencer_command.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
 #include "sequencer/soundfont.h"
 
 #include <QFile>

@@ -1,7 +1,8 @@
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "platform/sequencer_command.h"
 #include "platform/sequencer_device.h"
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
 #include "tests/support/smf_builder.h"
 
 #include <QDir>

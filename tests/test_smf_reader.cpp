@@ -1,5 +1,6 @@
-#include "platform/smf_reader.h"
-#include "platform/smf_writer.h"
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "tests/support/smf_builder.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/smf_writer.h"
+#include "midi/smf_canonical.h"
 
 #include <array>
 #include <bitset>
@@ -7,42 +7,6 @@
 namespace Smf {
 
 namespace {
-
-constexpr std::uint32_t MaxDelta = 0x0FFFFFFF;
-constexpr std::uint32_t DefaultTempo = 500000;
-
-void putVlq(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    std::array<std::uint8_t, 4> groups {};
-    int count = 0;
-    do {
-        groups[count++] = value & 0x7F;
-        value >>= 7;
-    } while (value && count < 4);
-    while (count > 1)
-        out.push_back(groups[--count] | 0x80);
-    out.push_back(groups[0]);
-}
-
-void put32(std::vector<std::uint8_t> &out, std::size_t at, std::uint32_t value)
-{
-    out[at] = value >> 24 & 0xFF;
-    out[at + 1] = value >> 16 & 0xFF;
-    out[at + 2] = value >> 8 & 0xFF;
-    out[at + 3] = value & 0xFF;
-}
-
-// Writes the delta time from last to tick, bridging gaps longer than a delta can hold.
-void putDelta(std::vector<std::uint8_t> &out, std::uint64_t &last, std::uint64_t tick)
-{
-    while (tick - last > MaxDelta) {
-        putVlq(out, MaxDelta);
-        out.insert(out.end(), { 0xFF, 0x01, 0x00 });
-        last += MaxDelta;
-    }
-    putVlq(out, static_cast<std::uint32_t>(tick - last));
-    last = tick;
-}
 
 bool isCompleteSysEx(std::span<const std::uint8_t> bytes)
 {
@@ -59,9 +23,10 @@ bool isCompleteSysEx(std::span<const std::uint8_t> bytes)
 class Clock
 {
 public:
-    explicit Clock(std::uint16_t division)
+    explicit Clock(const Song &song)
     {
-        if (division & 0x8000) {
+        const std::uint16_t division = song.division;
+        if (song.isSmpte()) {
             const int rate = -static_cast<std::int8_t>(division >> 8);
             const double framesPerSecond = rate == 29 ? 30000.0 / 1001.0 : rate;
             m_microsPerTick = 1e6 / (framesPerSecond * (division & 0xFF));
@@ -99,38 +64,22 @@ private:
     std::uint64_t m_baseTick = 0;
 };
 
-} // namespace
+// Notes still sounding at the song's end, by channel * 128 + key.
+using Sounding = std::bitset<16 * 128>;
 
-std::vector<std::uint8_t> writeSong(const Song &song)
+// Switches off at the song's end every note still sounding, so that the player comes to its end.
+void switchOff(const Sounding &sounding, Song &song)
 {
-    std::vector<std::uint8_t> out { 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
-        static_cast<std::uint8_t>(song.division >> 8),
-        static_cast<std::uint8_t>(song.division & 0xFF), 'M', 'T', 'r', 'k', 0, 0, 0, 0 };
-    out.reserve(out.size() + song.data.size() + 2 * song.events.size() + 8);
-    const std::size_t trackStart = out.size();
-    std::uint64_t last = 0;
-    for (const Event &event : song.events) {
-        const std::span<const std::uint8_t> bytes = song.bytes(event);
-        putDelta(out, last, event.tick);
-        if (bytes.empty())
+    for (std::size_t key = 0; key < sounding.size(); ++key) {
+        if (!sounding[key])
             continue;
-        if (bytes[0] == 0xFF && bytes.size() >= 2) {
-            out.insert(out.end(), bytes.begin(), bytes.begin() + 2);
-            putVlq(out, static_cast<std::uint32_t>(bytes.size() - 2));
-            out.insert(out.end(), bytes.begin() + 2, bytes.end());
-        } else if (bytes[0] == 0xF0 || bytes[0] == 0xF7) {
-            out.push_back(bytes[0]);
-            putVlq(out, static_cast<std::uint32_t>(bytes.size() - 1));
-            out.insert(out.end(), bytes.begin() + 1, bytes.end());
-        } else {
-            out.insert(out.end(), bytes.begin(), bytes.end());
-        }
+        const std::array<std::uint8_t, 3> off { static_cast<std::uint8_t>(0x80 | key / 128),
+            static_cast<std::uint8_t>(key % 128), 0 };
+        song.append(song.endTick, off);
     }
-    putDelta(out, last, std::max(song.endTick, last));
-    out.insert(out.end(), { 0xFF, 0x2F, 0x00 });
-    put32(out, trackStart - 4, static_cast<std::uint32_t>(out.size() - trackStart));
-    return out;
 }
+
+} // namespace
 
 CanonicalSong canonicalSong(const Song &song)
 {
@@ -140,11 +89,9 @@ CanonicalSong canonicalSong(const Song &song)
     out.division = CanonicalDivision;
     out.data.reserve(song.data.size() + 8);
     out.events.reserve(song.events.size() + 1);
-    const std::array<std::uint8_t, 5> tempo { 0xFF, 0x51, DefaultTempo >> 16 & 0xFF,
-        DefaultTempo >> 8 & 0xFF, DefaultTempo & 0xFF };
-    out.append(0, tempo);
+    out.append(0, tempoEvent(DefaultTempo));
 
-    Clock clock(song.division);
+    Clock clock(song);
     // Times are checked before they become integers: no song time can overflow one.
     bool tooLong = false;
     const auto toMilliseconds = [&tooLong](double micros) -> std::uint64_t {
@@ -156,7 +103,7 @@ CanonicalSong canonicalSong(const Song &song)
         return static_cast<std::uint64_t>(milliseconds);
     };
 
-    std::bitset<16 * 128> sounding;
+    Sounding sounding;
     for (const Event &event : song.events) {
         const std::span<const std::uint8_t> bytes = song.bytes(event);
         const std::uint8_t status = bytes.empty() ? 0 : bytes[0];
@@ -182,13 +129,7 @@ CanonicalSong canonicalSong(const Song &song)
     }
     if (!out.events.empty())
         out.endTick = std::max(out.endTick, out.events.back().tick);
-    for (std::size_t key = 0; key < sounding.size(); ++key) {
-        if (!sounding[key])
-            continue;
-        const std::array<std::uint8_t, 3> off { static_cast<std::uint8_t>(0x80 | key / 128),
-            static_cast<std::uint8_t>(key % 128), 0 };
-        out.append(out.endTick, off);
-    }
+    switchOff(sounding, out);
     result.endSeconds = endMicros / 1e6;
     return result;
 }

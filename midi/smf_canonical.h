@@ -1,15 +1,10 @@
 #pragma once
 
-#include "platform/smf_reader.h"
+#include "midi/smf_song.h"
+
+#include <string>
 
 namespace Smf {
-
-// Writes the song as a format 0 file with one track in its own division: every event with its
-// status byte, End of Track at endTick. readSong gives back the same events and endTick, plus an
-// empty text event wherever a gap was too long for a delta time (2^28 ticks): such gaps arise
-// where the reader skipped a system message, or between the sequences of an SMPTE format 2
-// file, and are bridged that way.
-std::vector<std::uint8_t> writeSong(const Song &song);
 
 // The canonical form of a song, as the synthesizer's player gets it: one tick is one
 // millisecond (500 ticks per quarter note at the default tempo, which a single tempo event at
@@ -28,7 +23,7 @@ struct CanonicalSong
 inline constexpr std::uint16_t CanonicalDivision = 500;
 // Songs longer than about 74 hours are refused: every gap then fits a variable-length number
 // and every tick fits the player's 32-bit counters.
-inline constexpr std::uint64_t MaxSongMilliseconds = 0x0FFFFFFF;
+inline constexpr std::uint64_t MaxSongMilliseconds = MaxDelta;
 
 CanonicalSong canonicalSong(const Song &song);
 

@@ -1,11 +1,24 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
+// A Standard MIDI File's content as the reader gives it and the writer takes it.
 namespace Smf {
+
+// Microseconds per quarter note when a song sets no tempo.
+inline constexpr std::uint32_t DefaultTempo = 500000;
+// The largest number a variable-length quantity holds (four bytes of seven bits).
+inline constexpr std::uint32_t MaxDelta = 0x0FFFFFFF;
+
+// The meta event that sets a tempo: FF 51, then the microseconds per quarter note.
+constexpr std::array<std::uint8_t, 5> tempoEvent(std::uint32_t tempo)
+{
+    return { 0xFF, 0x51, std::uint8_t(tempo >> 16 & 0xFF), std::uint8_t(tempo >> 8 & 0xFF),
+        std::uint8_t(tempo & 0xFF) };
+}
 
 // One event of a song: its absolute time in ticks and its bytes, kept in Song::data.
 // Channel messages are stored whole (status byte first, running status expanded); meta events
@@ -35,24 +48,9 @@ struct Song
     {
         return { data.data() + event.offset, event.size };
     }
-    void append(std::uint64_t tick, std::span<const std::uint8_t> bytes);
+    // Appends an event made of prefix followed by bytes.
+    void append(std::uint64_t tick, std::span<const std::uint8_t> bytes,
+        std::span<const std::uint8_t> prefix = {});
 };
-
-struct ReadResult
-{
-    Song song;
-    // Why the file was refused; empty when it was read.
-    std::string error;
-};
-
-// Reads a Standard MIDI File (also inside a RIFF RMID wrapper). Lenient where the intent is
-// clear: running status survives meta and SysEx events, unknown chunks are skipped, a track may
-// lack End of Track, any number of tracks is merged (format 0 too), data bytes above 127 are
-// clamped, stray system common and real-time bytes are skipped. Format 2 tracks are played one
-// after another, each starting at the default tempo. Refuses broken structure: no header, a
-// division of 0, a chunk or event length past the end or negative, a variable-length number of
-// more than four bytes, a data byte with no status, no track.
-// Time and memory grow with the file's size only: O(n log n) time, a few bytes per file byte.
-ReadResult readSong(std::span<const std::uint8_t> file);
 
 } // namespace Smf

@@ -1,4 +1,4 @@
-#include "platform/smf_reader.h"
+#include "midi/smf_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -6,21 +6,10 @@
 
 namespace Smf {
 
-void Song::append(std::uint64_t tick, std::span<const std::uint8_t> bytes)
-{
-    const std::size_t offset = data.size();
-    events.push_back(
-        { tick, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(bytes.size()) });
-    data.resize(offset + bytes.size());
-    if (!bytes.empty())
-        std::memcpy(data.data() + offset, bytes.data(), bytes.size());
-}
-
 namespace {
 
 // Keeps every offset into Song::data within 32 bits.
 constexpr std::size_t MaxFileSize = std::size_t(1) << 30;
-constexpr std::uint32_t DefaultTempo = 500000;
 
 std::uint32_t be32(const std::uint8_t *p)
 {
@@ -140,54 +129,64 @@ private:
             return Step::TrackEnd;
         const std::uint64_t tick = m_tick + delta;
         const std::uint8_t status = m_chunk[m_pos];
+        if (status == 0xFF)
+            return readMeta(tick, error);
+        if (status == 0xF0 || status == 0xF7)
+            return readSysEx(tick, status, error);
+        if (status > 0xF0)
+            return skipSystemMessage(tick, status);
+        return readChannelMessage(tick, status, error);
+    }
 
-        if (status == 0xFF) {
-            if (m_chunk.size() - m_pos < 2)
-                return Step::TrackEnd;
-            const std::uint8_t type = m_chunk[m_pos + 1];
-            m_pos += 2;
-            std::uint32_t length = 0;
-            if (const Step step = readBody(length, error); step != Step::Event)
-                return step;
-            m_tick = tick;
-            if (type == 0x2F) {
-                m_endTick = tick;
-                return Step::TrackEnd;
-            }
-            std::vector<std::uint8_t> &data = m_song.data;
-            m_song.events.push_back({ tick, static_cast<std::uint32_t>(data.size()), length + 2 });
-            data.push_back(0xFF);
-            data.push_back(type);
-            data.insert(data.end(), m_chunk.begin() + m_pos, m_chunk.begin() + m_pos + length);
-            m_pos += length;
-            m_endTick = tick;
-            return Step::Event;
-        }
-        if (status == 0xF0 || status == 0xF7) {
-            ++m_pos;
-            std::uint32_t length = 0;
-            if (const Step step = readBody(length, error); step != Step::Event)
-                return step;
-            m_tick = tick;
-            std::vector<std::uint8_t> &data = m_song.data;
-            m_song.events.push_back({ tick, static_cast<std::uint32_t>(data.size()), length + 1 });
-            data.push_back(status);
-            data.insert(data.end(), m_chunk.begin() + m_pos, m_chunk.begin() + m_pos + length);
-            m_pos += length;
-            m_endTick = tick;
-            return Step::Event;
-        }
-        if (status > 0xF0) {
-            // System common and real-time messages have no place in a file: skip them with
-            // their data bytes, keeping running status.
-            ++m_pos;
-            const int dataBytes = status == 0xF2 ? 2 : (status == 0xF1 || status == 0xF3) ? 1 : 0;
-            for (int i = 0; i < dataBytes && m_pos < m_chunk.size() && m_chunk[m_pos] < 0x80; ++i)
-                ++m_pos;
-            m_tick = tick;
-            return Step::Event;
-        }
+    // FF, type, length, data. End of Track ends the track; any other meta event is kept.
+    Step readMeta(std::uint64_t tick, std::string &error)
+    {
+        if (m_chunk.size() - m_pos < 2)
+            return Step::TrackEnd;
+        const std::array<std::uint8_t, 2> prefix { 0xFF, m_chunk[m_pos + 1] };
+        m_pos += 2;
+        std::uint32_t length = 0;
+        if (const Step step = readBody(length, error); step != Step::Event)
+            return step;
+        m_tick = tick;
+        m_endTick = tick;
+        if (prefix[1] == 0x2F)
+            return Step::TrackEnd;
+        m_song.append(tick, m_chunk.subspan(m_pos, length), prefix);
+        m_pos += length;
+        return Step::Event;
+    }
 
+    // F0 or F7, length, data.
+    Step readSysEx(std::uint64_t tick, std::uint8_t status, std::string &error)
+    {
+        ++m_pos;
+        std::uint32_t length = 0;
+        if (const Step step = readBody(length, error); step != Step::Event)
+            return step;
+        m_tick = tick;
+        m_endTick = tick;
+        m_song.append(tick, m_chunk.subspan(m_pos, length), std::span(&status, 1));
+        m_pos += length;
+        return Step::Event;
+    }
+
+    // System common and real-time messages have no place in a file: skipped with their data
+    // bytes, keeping running status.
+    Step skipSystemMessage(std::uint64_t tick, std::uint8_t status)
+    {
+        ++m_pos;
+        const int dataBytes = status == 0xF2 ? 2 : (status == 0xF1 || status == 0xF3) ? 1 : 0;
+        for (int i = 0; i < dataBytes && m_pos < m_chunk.size() && m_chunk[m_pos] < 0x80; ++i)
+            ++m_pos;
+        m_tick = tick;
+        return Step::Event;
+    }
+
+    // A channel message, with its own status byte or the running one; data bytes above 127
+    // are clamped.
+    Step readChannelMessage(std::uint64_t tick, std::uint8_t status, std::string &error)
+    {
         std::uint8_t running = m_running;
         if (status & 0x80) {
             running = status;
@@ -218,6 +217,75 @@ private:
     Song &m_song;
 };
 
+// The header's format and division; false when there is no usable header.
+bool readHeader(
+    std::span<const std::uint8_t> body, Song &song, std::size_t &end, std::string &error)
+{
+    if (body.size() < 14 || !hasId(body, 0, "MThd")) {
+        error = "the file has no MIDI header";
+        return false;
+    }
+    const std::uint32_t headerLength = be32(body.data() + 4);
+    if (headerLength < 6 || headerLength > body.size() - 8) {
+        error = "the MIDI header is broken";
+        return false;
+    }
+    song.format = body[8] << 8 | body[9];
+    song.division = static_cast<std::uint16_t>(body[12] << 8 | body[13]);
+    if (song.division == 0 || (song.isSmpte() && (song.division & 0xFF) == 0)) {
+        error = "the division is 0";
+        return false;
+    }
+    end = 8 + std::size_t(headerLength);
+    return true;
+}
+
+// Every MTrk chunk after the header. The whole chunk list is checked first, so that a broken
+// chunk anywhere refuses the file before any parsing work.
+bool findTracks(std::span<const std::uint8_t> body, std::size_t pos,
+    std::vector<std::span<const std::uint8_t>> &tracks, std::string &error)
+{
+    while (body.size() - pos >= 8) {
+        const std::uint32_t length = be32(body.data() + pos + 4);
+        if (length & 0x80000000u) {
+            error = "a chunk length is negative";
+            return false;
+        }
+        if (length > body.size() - pos - 8) {
+            error = "a chunk length runs past the end of the file";
+            return false;
+        }
+        if (hasId(body, pos, "MTrk"))
+            tracks.push_back(body.subspan(pos + 8, length));
+        pos += 8 + std::size_t(length);
+    }
+    if (tracks.empty()) {
+        error = "the file has no track";
+        return false;
+    }
+    return true;
+}
+
+// Merges the song's events, which are in time order within each run that starts at runs[i],
+// pairwise in O(n log runs); at equal times the earlier run comes first.
+void mergeRuns(std::vector<Event> &events, std::vector<std::size_t> runs)
+{
+    runs.push_back(events.size());
+    const auto earlier = [](const Event &a, const Event &b) { return a.tick < b.tick; };
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged { 0 };
+        for (std::size_t r = 0; r + 1 < runs.size(); r += 2) {
+            if (r + 2 < runs.size()) {
+                std::inplace_merge(events.begin() + std::ptrdiff_t(runs[r]),
+                    events.begin() + std::ptrdiff_t(runs[r + 1]),
+                    events.begin() + std::ptrdiff_t(runs[r + 2]), earlier);
+            }
+            merged.push_back(runs[std::min(r + 2, runs.size() - 1)]);
+        }
+        runs = std::move(merged);
+    }
+}
+
 } // namespace
 
 ReadResult readSong(std::span<const std::uint8_t> file)
@@ -231,49 +299,23 @@ ReadResult readSong(std::span<const std::uint8_t> file)
     if (file.size() > MaxFileSize)
         return fail("the file is too large for a song");
     const std::span<const std::uint8_t> body = unwrapRiff(file);
-    if (body.size() < 14 || !hasId(body, 0, "MThd"))
-        return fail("the file has no MIDI header");
-    const std::uint32_t headerLength = be32(body.data() + 4);
-    if (headerLength < 6 || headerLength > body.size() - 8)
-        return fail("the MIDI header is broken");
-
     Song &song = result.song;
-    song.format = body[8] << 8 | body[9];
-    song.division = static_cast<std::uint16_t>(body[12] << 8 | body[13]);
-    if (song.division == 0 || (song.isSmpte() && (song.division & 0xFF) == 0))
-        return fail("the division is 0");
-
-    // Find the tracks first, so that a broken chunk anywhere refuses the file before any
-    // parsing work.
+    std::size_t chunks = 0;
     std::vector<std::span<const std::uint8_t>> tracks;
-    std::size_t pos = 8 + std::size_t(headerLength);
-    while (body.size() - pos >= 8) {
-        const std::uint32_t length = be32(body.data() + pos + 4);
-        if (length & 0x80000000u)
-            return fail("a chunk length is negative");
-        if (length > body.size() - pos - 8)
-            return fail("a chunk length runs past the end of the file");
-        if (hasId(body, pos, "MTrk"))
-            tracks.push_back(body.subspan(pos + 8, length));
-        pos += 8 + std::size_t(length);
-    }
-    if (tracks.empty())
-        return fail("the file has no track");
+    if (std::string error;
+        !readHeader(body, song, chunks, error) || !findTracks(body, chunks, tracks, error))
+        return fail(std::move(error));
 
     // No event takes more bytes in the song than in the file; most take three or four.
     song.data.reserve(body.size());
     song.events.reserve(body.size() / 4);
     const bool oneAfterAnother = song.format == 2;
     std::uint64_t start = 0;
-    // Each track is in time order: merged run by run, in O(n log tracks).
     std::vector<std::size_t> runs { 0 };
     for (std::size_t i = 0; i < tracks.size(); ++i) {
-        if (oneAfterAnother && i > 0 && !song.isSmpte()) {
-            // Each sequence starts at the default tempo unless it sets its own.
-            const std::array<std::uint8_t, 5> tempo { 0xFF, 0x51, DefaultTempo >> 16 & 0xFF,
-                DefaultTempo >> 8 & 0xFF, DefaultTempo & 0xFF };
-            song.append(start, tempo);
-        }
+        // Each sequence of a format 2 file starts at the default tempo unless it sets its own.
+        if (oneAfterAnother && i > 0 && !song.isSmpte())
+            song.append(start, tempoEvent(DefaultTempo));
         const std::size_t firstEvent = song.events.size();
         TrackReader reader(tracks[i], oneAfterAnother ? start : 0, song);
         if (std::string error; !reader.read(error))
@@ -285,20 +327,7 @@ ReadResult readSong(std::span<const std::uint8_t> file)
         if (oneAfterAnother)
             start = reader.endTick();
     }
-    runs.push_back(song.events.size());
-    const auto earlier = [](const Event &a, const Event &b) { return a.tick < b.tick; };
-    while (runs.size() > 2) {
-        std::vector<std::size_t> merged { 0 };
-        for (std::size_t r = 0; r + 1 < runs.size(); r += 2) {
-            if (r + 2 < runs.size()) {
-                std::inplace_merge(song.events.begin() + std::ptrdiff_t(runs[r]),
-                    song.events.begin() + std::ptrdiff_t(runs[r + 1]),
-                    song.events.begin() + std::ptrdiff_t(runs[r + 2]), earlier);
-            }
-            merged.push_back(runs[std::min(r + 2, runs.size() - 1)]);
-        }
-        runs = std::move(merged);
-    }
+    mergeRuns(song.events, std::move(runs));
     return result;
 }
 
