@@ -97,9 +97,7 @@ void DesktopSession::open(const QStringList &files)
     m_pending += files;
     if (m_window == nullptr)
         return;
-    // A message box or dialog that is open stays in front of the window, to be answered first.
-    QWidget *modal = QApplication::activeModalWidget();
-    bringToFront(modal != nullptr ? *modal : *m_window);
+    bringToFront(*m_window);
     postDelivery();
 }
 

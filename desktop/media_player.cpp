@@ -55,7 +55,7 @@ public:
 
 public Q_SLOTS:
     void Raise() { m_player->raise(); }
-    // The normal close, with its save question.
+    // The normal close, with its save question; none while a message box or dialog is open.
     void Quit() { m_player->quit(); }
 
 private:
@@ -104,8 +104,10 @@ void bringToFront(QWidget &window)
 {
     if (window.isMinimized())
         window.showNormal();
-    window.raise();
-    window.activateWindow();
+    // A message box or dialog that is open stays in front of the window, to be answered first.
+    QWidget &front = windowBlocked() ? *QApplication::activeModalWidget() : window;
+    front.raise();
+    front.activateWindow();
 }
 
 MediaPlayer::MediaPlayer(Form1 &window)
@@ -119,8 +121,7 @@ MediaPlayer::MediaPlayer(Form1 &window)
     // Songs" (Play and ButsOn write both), Next Song's state is its own, a song that starts
     // shows in the title, and a message box or dialog blocks the window.
     for (QObject *control :
-        { static_cast<QObject *>(&window), static_cast<QObject *>(window.Command1.at(6)),
-            static_cast<QObject *>(window.PlySelOnly) })
+        std::initializer_list<QObject *> { &window, window.Command1.at(6), window.PlySelOnly })
         control->installEventFilter(this);
     const QAbstractItemModel *songs = window.List2->model();
     connect(songs, &QAbstractItemModel::rowsInserted, this, &MediaPlayer::scheduleNotice);
@@ -222,7 +223,12 @@ void MediaPlayer::raise()
 void MediaPlayer::quit()
 {
     QMetaObject::invokeMethod(
-        this, [this] { m_window.close(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (!windowBlocked())
+                m_window.close();
+        },
+        Qt::QueuedConnection);
 }
 
 bool MediaPlayer::eventFilter(QObject *watched, QEvent *event)

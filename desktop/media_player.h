@@ -8,7 +8,8 @@
 class Form1;
 class QWidget;
 
-// Brings a window to the front: out of the minimised state, raised and given the focus.
+// Brings a window to the front: out of the minimised state, raised and given the focus; while a
+// message box or dialog is open over it, that comes to the front instead.
 void bringToFront(QWidget &window);
 
 // The window as a media player for the desktop's media keys and shell controls (MPRIS 2, under
