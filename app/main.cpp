@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "desktop/desktop_session.h"
 #include "platform/qt_platform.h"
 #include "platform/sequencer_device.h"
 #include "platform/termination_signals.h"
@@ -11,6 +12,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setOrganizationName(QStringLiteral("Quavrel"));
+    // A Quavrel that already runs takes the files of this start, and this one ends.
+    DesktopSession desktop(DesktopSession::absolutePaths(QApplication::arguments().mid(1)));
+    if (desktop.handedOver())
+        return 0;
     QIcon icon;
     for (const char *size : { "16", "32", "48", "128" })
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
@@ -30,6 +35,7 @@ int main(int argc, char *argv[])
     // program at once. One that comes during start-up waits for its end.
     TerminationSignals terminationSignals;
     window.Form_Load();
+    desktop.serve(window, platform);
     QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] {
         window.close();
         window.rememberAlbum();

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 namespace {
@@ -60,6 +61,40 @@ QFont sansFont(double points, bool bold)
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
+}
+
+// The room a control's style leaves for a caption.
+QRect captionRoom(QWidget *control, const QString &caption)
+{
+    QStyleOptionButton option;
+    option.initFrom(control);
+    option.text = caption;
+    if (qobject_cast<QPushButton *>(control) != nullptr)
+        return control->style()->subElementRect(QStyle::SE_PushButtonContents, &option, control);
+    if (qobject_cast<QCheckBox *>(control) != nullptr)
+        return control->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, control);
+    return control->contentsRect();
+}
+
+// Takes the control's font down from its design size, a quarter point at a time, to the largest
+// size at which each of its captions fits whole: where Liberation Sans is missing, the font that
+// stands in for it may run wider or taller.
+void fitCaptions(QWidget *control, const QStringList &captions)
+{
+    QFont font = control->font();
+    const auto fits = [&] {
+        const QFontMetricsF metrics(font, control);
+        for (const QString &caption : captions) {
+            const QRect room = captionRoom(control, caption);
+            if (metrics.horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) > room.width()
+                || metrics.height() > room.height())
+                return false;
+        }
+        return true;
+    };
+    while (!fits() && font.pointSizeF() > 4.0)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    control->setFont(font);
 }
 
 } // namespace
@@ -146,6 +181,14 @@ void Form1::createControls()
     organize = new QMenu(QStringLiteral("organiz"), this);
     OrganizeList.at(0) = organize->addAction(QStringLiteral("Un-Select All"));
     OrganizeList.at(1) = organize->addAction(QStringLiteral("Invert Selected"));
+
+    // Every caption whole, whatever font stands in for Liberation Sans; the Play button also
+    // reads "S&top".
+    for (QPushButton *button : Command1)
+        fitCaptions(button,
+            { button->text(), button == Command1.at(5) ? QStringLiteral("S&top") : QString() });
+    for (QWidget *control : std::initializer_list<QWidget *> { PlySelOnly, Random, Label3 })
+        fitCaptions(control, { control->property("text").toString() });
 
     Command1.at(1)->setFocus(Qt::OtherFocusReason);
 }

@@ -48,6 +48,7 @@ public:
     // Playback (playback/).
     void Timer1_Timer();
     void playCommand();
+    void playFiles(const QStringList &paths);
     void nextSongCommand();
     void volumeCommand();
     QString GetShortName(const QString &sLongFileName);
@@ -122,6 +123,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void enterPlaying();
+    void startQueue();
     void createControls();
     void centreOnScreen();
     void connectEvents();

@@ -216,5 +216,7 @@ void QtPlatform::setWaitCursor(bool busy)
 
 void QtPlatform::processEvents()
 {
+    ++m_pendingEventsDepth;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    --m_pendingEventsDepth;
 }

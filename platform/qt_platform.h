@@ -28,12 +28,17 @@ public:
     void setWaitCursor(bool busy) override;
     void processEvents() override;
 
+    // Whether a window handler is letting pending events run at this moment (it is in the middle
+    // of its work, and whatever runs now runs inside it).
+    bool runsPendingEvents() const { return m_pendingEventsDepth > 0; }
+
     // The error code every command gets while no sequencer is attached.
     static constexpr std::uint32_t NoDeviceError = 263;
 
 private:
     CommandSender m_sender;
     bool m_waitCursor = false;
+    int m_pendingEventsDepth = 0;
 };
 
 // File-dialog settings turned into QFileDialog terms; kept apart so that they can be tested.

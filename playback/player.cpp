@@ -18,16 +18,7 @@ void Form1::playCommand()
         return;
     }
 
-    Command1.at(5)->setText(QStringLiteral("S&top"));
-    Command1.at(6)->setEnabled(true);
-    PlySelOnly->setEnabled(false);
-    Random->setEnabled(false);
-    List2->setEnabled(false);
-    for (int index : { 0, 1, 2, 3, 4, 8, 9 })
-        Command1.at(index)->setEnabled(false);
-
-    List3.clear();
-    m_platform.processEvents();
+    enterPlaying();
 
     // Candidates fill slots 1..m; slot 0 is never used. An empty slot is one never filled or
     // already taken into the queue.
@@ -58,6 +49,48 @@ void Form1::playCommand()
             List3.addItem(slots.at(size_t(slot)));
     }
 
+    startQueue();
+}
+
+// Songs handed in from outside the window (the command line, another Quavrel) join the end of
+// the song list by the drop rules and play on their own, as if Play had been pressed with just
+// them as the queue. A song that plays stops first, as Stop would. The selection, the check boxes
+// and the rest of the list stay as they are.
+void Form1::playFiles(const QStringList &paths)
+{
+    const int first = songCount();
+    qint32 effect = 0;
+    List2_OLEDragDrop(paths, effect, 0, 0, 0.0f, 0.0f);
+    if (songCount() == first)
+        return;
+    if (Command1.at(5)->text() != QLatin1String("&Play"))
+        ButsOn();
+
+    enterPlaying();
+    for (int row = first; row < songCount(); ++row)
+        List3.addItem(List1.item(row));
+    startQueue();
+}
+
+// The first steps of Play: the window switches to Playing and the play queue is emptied.
+void Form1::enterPlaying()
+{
+    Command1.at(5)->setText(QStringLiteral("S&top"));
+    Command1.at(6)->setEnabled(true);
+    PlySelOnly->setEnabled(false);
+    Random->setEnabled(false);
+    List2->setEnabled(false);
+    for (int index : { 0, 1, 2, 3, 4, 8, 9 })
+        Command1.at(index)->setEnabled(false);
+
+    List3.clear();
+    m_platform.processEvents();
+}
+
+// The last steps of Play, once the queue is built: the first song starts at once, then the timer
+// polls every second.
+void Form1::startQueue()
+{
     CurrentSong = -1;
     m_platform.processEvents();
     Timer1_Timer();

@@ -20,7 +20,7 @@ deb=$(ls "$work"/deb/quavrel_*.deb)
 info=$(dpkg-deb -I "$deb")
 contents=$(dpkg-deb -c "$deb")
 for field in "Package: quavrel" "Depends: .*libqt6widgets6" "Depends: .*libfluidsynth3" \
-  "Depends: .*fluid-soundfont-gm" "Section: sound"; do
+  "Depends: .*fluid-soundfont-gm" "Depends: .*libqt6dbus6" "Depends: .*fonts-liberation" "Section: sound"; do
   grep -q -E "$field" <<<"$info" || { echo "control field missing: $field"; exit 1; }
 done
 for file in ./usr/bin/quavrel ./usr/share/applications/$id.desktop \

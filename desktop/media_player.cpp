@@ -1,0 +1,283 @@
+#include "desktop/media_player.h"
+
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const QString ObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.quavrel");
+const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+// While a message box or dialog is open the window takes no clicks, so the player takes no
+// requests either.
+bool windowBlocked()
+{
+    return QApplication::activeModalWidget() != nullptr;
+}
+
+} // namespace
+
+// org.mpris.MediaPlayer2: who the player is, and its window.
+class MprisRoot : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ yes)
+    Q_PROPERTY(bool CanRaise READ yes)
+    Q_PROPERTY(bool HasTrackList READ no)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ none)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ none)
+
+public:
+    explicit MprisRoot(MediaPlayer *player)
+        : QDBusAbstractAdaptor(player)
+        , m_player(player)
+    { }
+
+    bool yes() const { return true; }
+    bool no() const { return false; }
+    QString identity() const { return QStringLiteral("Quavrel"); }
+    QString desktopEntry() const { return QStringLiteral("io.github.quavrel.Quavrel"); }
+    // Nothing is opened by address (there is no OpenUri).
+    QStringList none() const { return {}; }
+
+public Q_SLOTS:
+    void Raise() { m_player->raise(); }
+    // The normal close, with its save question; none while a message box or dialog is open.
+    void Quit() { m_player->quit(); }
+
+private:
+    MediaPlayer *m_player;
+};
+
+// org.mpris.MediaPlayer2.Player: the Play and Next Song buttons and what the window shows.
+class MprisPlayer : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPlay)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanControl READ yes)
+
+public:
+    explicit MprisPlayer(MediaPlayer *player)
+        : QDBusAbstractAdaptor(player)
+        , m_player(player)
+    { }
+
+    QString playbackStatus() const { return m_player->playbackStatus(); }
+    QVariantMap metadata() const { return m_player->metadata(); }
+    bool canPlay() const { return m_player->canPlay(); }
+    bool canGoNext() const { return m_player->canGoNext(); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+
+public Q_SLOTS:
+    void Play() { m_player->request(MediaPlayer::Request::Play); }
+    void Pause() { m_player->request(MediaPlayer::Request::Stop); }
+    void PlayPause() { m_player->request(MediaPlayer::Request::PlayPause); }
+    void Stop() { m_player->request(MediaPlayer::Request::Stop); }
+    void Next() { m_player->request(MediaPlayer::Request::Next); }
+
+private:
+    MediaPlayer *m_player;
+};
+
+void bringToFront(QWidget &window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    // A message box or dialog that is open stays in front of the window, to be answered first.
+    QWidget &front = windowBlocked() ? *QApplication::activeModalWidget() : window;
+    front.raise();
+    front.activateWindow();
+}
+
+MediaPlayer::MediaPlayer(Form1 &window)
+    : QObject(&window)
+    , m_window(window)
+    , m_bus(QString())
+{
+    new MprisRoot(this);
+    new MprisPlayer(this);
+    // The Play button's caption changes together with the enabled state of "Play Selected
+    // Songs" (Play and ButsOn write both), Next Song's state is its own, a song that starts
+    // shows in the title, and a message box or dialog blocks the window.
+    for (QObject *control :
+        std::initializer_list<QObject *> { &window, window.Command1.at(6), window.PlySelOnly })
+        control->installEventFilter(this);
+    const QAbstractItemModel *songs = window.List2->model();
+    connect(songs, &QAbstractItemModel::rowsInserted, this, &MediaPlayer::scheduleNotice);
+    connect(songs, &QAbstractItemModel::rowsRemoved, this, &MediaPlayer::scheduleNotice);
+    connect(songs, &QAbstractItemModel::modelReset, this, &MediaPlayer::scheduleNotice);
+    // A tick can start a song of the same name as the last one, leaving the title unchanged.
+    connect(window.Timer1, &QTimer::timeout, this, &MediaPlayer::scheduleNotice);
+    m_reported = shown();
+}
+
+bool MediaPlayer::publish(const QDBusConnection &bus)
+{
+    m_bus = bus;
+    if (!m_bus.registerObject(ObjectPath, this, QDBusConnection::ExportAdaptors))
+        return false;
+    if (m_bus.registerService(ServiceName))
+        return true;
+    m_bus.unregisterObject(ObjectPath);
+    return false;
+}
+
+MediaPlayer::Shown MediaPlayer::shown() const
+{
+    Shown state;
+    state.playing = m_window.Command1.at(5)->text() != QLatin1String("&Play");
+    state.canPlay = !windowBlocked() && m_window.songCount() > 0;
+    state.canGoNext = !windowBlocked() && m_window.Command1.at(6)->isEnabled();
+    const int song = m_window.CurrentSong;
+    if (state.playing && song >= 0 && song < m_window.List3.count()) {
+        state.track = song;
+        state.title = m_window.windowTitle();
+        state.url = QUrl::fromLocalFile(m_window.List3.item(song)).toString(QUrl::FullyEncoded);
+    }
+    return state;
+}
+
+// The song last started, titled as the window shows it; no song, no entries.
+QVariantMap MediaPlayer::metadataOf(const Shown &state)
+{
+    if (state.track < 0)
+        return {};
+    return {
+        { QStringLiteral("mpris:trackid"),
+            QVariant::fromValue(QDBusObjectPath(
+                QStringLiteral("/io/github/quavrel/Quavrel/Queue/%1").arg(state.track))) },
+        { QStringLiteral("xesam:title"), state.title },
+        { QStringLiteral("xesam:url"), state.url },
+    };
+}
+
+QString MediaPlayer::statusOf(const Shown &state)
+{
+    return state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped");
+}
+
+QString MediaPlayer::playbackStatus() const
+{
+    return statusOf(shown());
+}
+
+QVariantMap MediaPlayer::metadata() const
+{
+    return metadataOf(shown());
+}
+
+bool MediaPlayer::canPlay() const
+{
+    return shown().canPlay;
+}
+
+bool MediaPlayer::canGoNext() const
+{
+    return shown().canGoNext;
+}
+
+// Play only starts and Stop only stops; PlayPause and Next press their button whatever it reads.
+// A disabled button ignores the click, as it ignores the mouse.
+void MediaPlayer::request(Request what)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, what] {
+            if (windowBlocked())
+                return;
+            const bool playing = shown().playing;
+            if ((what == Request::Play && playing) || (what == Request::Stop && !playing))
+                return;
+            m_window.Command1.at(what == Request::Next ? 6 : 5)->click();
+        },
+        Qt::QueuedConnection);
+}
+
+void MediaPlayer::raise()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { bringToFront(m_window); }, Qt::QueuedConnection);
+}
+
+void MediaPlayer::quit()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!windowBlocked())
+                m_window.close();
+        },
+        Qt::QueuedConnection);
+}
+
+bool MediaPlayer::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::EnabledChange:
+    case QEvent::WindowTitleChange:
+    case QEvent::WindowBlocked:
+    case QEvent::WindowUnblocked:
+        scheduleNotice();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// Changes come in bursts (a state change touches many controls); one notice after the burst
+// reports the settled state.
+void MediaPlayer::scheduleNotice()
+{
+    if (m_noticePosted)
+        return;
+    m_noticePosted = true;
+    QMetaObject::invokeMethod(this, &MediaPlayer::notice, Qt::QueuedConnection);
+}
+
+void MediaPlayer::notice()
+{
+    m_noticePosted = false;
+    const Shown now = shown();
+    QVariantMap changed;
+    if (now.playing != m_reported.playing)
+        changed.insert(QStringLiteral("PlaybackStatus"), statusOf(now));
+    if (now.track != m_reported.track || now.title != m_reported.title || now.url != m_reported.url)
+        changed.insert(QStringLiteral("Metadata"), metadataOf(now));
+    if (now.canPlay != m_reported.canPlay) {
+        changed.insert(QStringLiteral("CanPlay"), now.canPlay);
+        changed.insert(QStringLiteral("CanPause"), now.canPlay);
+    }
+    if (now.canGoNext != m_reported.canGoNext)
+        changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
+    m_reported = now;
+    if (changed.isEmpty() || !m_bus.isConnected())
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(ObjectPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << PlayerInterface << changed << QStringList();
+    m_bus.send(signal);
+}
+
+#include "media_player.moc"

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+class Form1;
+class QWidget;
+
+// Brings a window to the front: out of the minimised state, raised and given the focus; while a
+// message box or dialog is open over it, that comes to the front instead.
+void bringToFront(QWidget &window);
+
+// The window as a media player for the desktop's media keys and shell controls (MPRIS 2, under
+// org.mpris.MediaPlayer2.quavrel). What it reports is read from the window's own controls, and
+// every request presses the window's own button, so the window behaves as it always has.
+// PropertiesChanged follows the window's own changes (its title, the enabled state of the
+// buttons, the song list, the poll timer's ticks); an idle Quavrel sends nothing.
+class MediaPlayer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The requests of the media controls. Quavrel has no pause: Pause stops, as the Play button
+    // does while it reads "S&top"; PlayPause is the Play button itself, which starts and stops.
+    enum class Request { Play, Stop, PlayPause, Next };
+
+    // Watches the window; it becomes a child of the window.
+    explicit MediaPlayer(Form1 &window);
+
+    // Offers the player on the bus; false when another program owns the player's name.
+    bool publish(const QDBusConnection &bus);
+
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    bool canPlay() const;
+    bool canGoNext() const;
+
+    // Requests run from the event loop, after the caller has had its reply.
+    void request(Request what);
+    void raise();
+    void quit();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // What the player reports, taken from the window.
+    struct Shown
+    {
+        bool playing = false;
+        int track = -1;
+        QString title;
+        QString url;
+        bool canPlay = false;
+        bool canGoNext = false;
+    };
+    Shown shown() const;
+    static QString statusOf(const Shown &state);
+    static QVariantMap metadataOf(const Shown &state);
+    void scheduleNotice();
+    void notice();
+
+    Form1 &m_window;
+    QDBusConnection m_bus;
+    Shown m_reported;
+    bool m_noticePosted = false;
+};
