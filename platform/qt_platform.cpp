@@ -1,5 +1,7 @@
 #include "platform/qt_platform.h"
 
+#include "platform/file_names.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -11,6 +13,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <utility>
 
 QtPlatform::QtPlatform(CommandSender sender)
@@ -26,7 +29,10 @@ std::uint32_t QtPlatform::sendCommand(const QString &command, QString *reply, in
 
 QString QtPlatform::shortPathName(const QString &longPath)
 {
-    return !longPath.isEmpty() && QFileInfo::exists(longPath) ? longPath : QString();
+    struct stat info = {};
+    const bool exists
+        = !longPath.isEmpty() && ::stat(FileNames::encode(longPath).constData(), &info) == 0;
+    return exists ? longPath : QString();
 }
 
 int QtPlatform::messageBox(const QString &text, int style, const QString &title)
