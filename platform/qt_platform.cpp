@@ -116,6 +116,8 @@ DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &di
         = kind == DialogKind::Open && (dialog.Flags & CommonDialog::OfnAllowMultiSelect);
     fileDialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     fileDialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Each filter shows its description alone, not the any-case patterns behind it.
+    fileDialog.setOption(QFileDialog::HideNameFilterDetails, true);
     fileDialog.setNameFilters(FileDialogAdaptor::nameFilters(dialog.Filter));
     if (!dialog.InitDir.isEmpty())
         fileDialog.setDirectory(dialog.InitDir);
