@@ -24,8 +24,8 @@ struct Reading
 
 // Reads the album from file (path names it in failures). A line ends at LF, CR LF or a CR
 // alone; spaces around it are dropped, and a line left blank is skipped. A file larger than
-// maxSongs lines of MaxLineBytes, a longer line or a read error refuses the album, with no
-// entry; an entry past maxSongs cuts it.
+// maxSongs lines of MaxLineBytes, a line longer than MaxLineBytes past its leading spaces or a
+// read error refuses the album, with no entry; an entry past maxSongs cuts it.
 Reading read(QIODevice &file, const QString &path, int maxSongs);
 
 // The album holding paths, as it is written.
@@ -37,7 +37,15 @@ bool canHold(QStringView path);
 // The failure of a path whose file name is too short to give an album name.
 QString nameTooShort(const QString &path);
 
-// The text without its leading and trailing spaces (U+0020 only; tabs and other blanks stay).
-QStringView trimSpaces(QStringView text);
+// The text (QStringView or QByteArrayView) without its leading and trailing spaces (U+0020
+// only; tabs and other blanks stay).
+template <typename View> View trimSpaces(View text)
+{
+    while (!text.isEmpty() && text.front() == u' ')
+        text = text.sliced(1);
+    while (!text.isEmpty() && text.back() == u' ')
+        text.chop(1);
+    return text;
+}
 
 } // namespace AlbumFormat

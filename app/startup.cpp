@@ -19,7 +19,7 @@ void Form1::Form_Load()
 
     AlbumPath = m_platform.getSetting(
         QStringLiteral("Quavrel"), QStringLiteral("Startup"), QStringLiteral("Album"), QString());
-    const QString path = AlbumFormat::trimSpaces(AlbumPath).toString();
+    const QString path = AlbumFormat::trimSpaces(QStringView(AlbumPath)).toString();
     if (path.isEmpty())
         return;
     QString failure;

@@ -1,5 +1,7 @@
 #include "platform/file_names.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 constexpr char16_t FirstEscape = 0xDC80;
@@ -39,24 +41,35 @@ qsizetype sequenceLength(QByteArrayView bytes)
     return length;
 }
 
+// Valid UTF-8 as the text it spells; a byte-order mark is a character like any other.
+QString fromUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
+
 } // namespace
 
 QString FileNames::decode(QByteArrayView bytes)
 {
-    QString name;
-    name.reserve(bytes.size());
+    // Most names are valid UTF-8 and decode in one go: the decoder writes U+FFFD only for bytes
+    // outside valid UTF-8, or where the bytes spell U+FFFD themselves.
+    QString name = fromUtf8(bytes);
+    if (!name.contains(QChar::ReplacementCharacter))
+        return name;
+    name.clear();
     qsizetype valid = 0;
     for (qsizetype i = 0; i < bytes.size();) {
         if (const qsizetype length = sequenceLength(bytes.sliced(i))) {
             i += length;
             continue;
         }
-        name += QString::fromUtf8(bytes.sliced(valid, i - valid));
+        name += fromUtf8(bytes.sliced(valid, i - valid));
         name += QChar(char16_t(0xDC00 + quint8(bytes[i])));
         valid = ++i;
     }
-    name += QString::fromUtf8(bytes.sliced(valid));
-    return name;
+    return name + fromUtf8(bytes.sliced(valid));
 }
 
 QByteArray FileNames::encode(QStringView name)
