@@ -194,7 +194,8 @@ void TestAlbums::fileNames()
     const int fd = ::open(song.constData(), O_CREAT | O_WRONLY, 0644);
     const auto removeSong = qScopeGuard([&] { ::unlink(song.constData()); });
     QVERIFY(fd >= 0 && ::write(fd, "no song", 7) == 7 && ::close(fd) == 0);
-    const QByteArray bytes = song + "\r\n/\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82\r\n/m/\xc3\xa9\r\n";
+    const QByteArray bytes
+        = song + "\r\n/\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82\r\n\xef\xbb\xbf/m/\xc3\xa9\r\n";
     QVERIFY(TestFiles::write(file("Bytes.alp"), bytes));
     choose(file("Bytes.alp"));
     click(1);
