@@ -8,7 +8,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -128,6 +127,8 @@ void TestAlbums::init()
     m_fake = FakePlatform(); // the window before keeps a valid platform until it goes
     m_window = std::make_unique<Form1>(m_fake);
     m_window->show();
+    m_window->AlbumPath = Old;
+    m_window->AlbumChanged = 1;
     ::alarm(60); // a row that blocks, on a FIFO say, ends the run
 }
 
@@ -165,8 +166,6 @@ void TestAlbums::load()
     const QString path = row.file.isEmpty() ? file("Rock.alp") : fixed(row.file);
     QVERIFY(row.content.isNull() || TestFiles::write(path, row.content));
     m_window->appendSong(QStringLiteral("/m/0"), QStringLiteral("0"));
-    m_window->AlbumPath = Old;
-    m_window->AlbumChanged = 1;
     m_fake.messageBoxAnswers.push_back(row.answer);
     if (!row.saveTo.isNull())
         m_fake.dialogOutcomes.push_back(
@@ -255,9 +254,7 @@ void TestAlbums::save()
     const QStringList paths = songs(row.songs, "/new/a rather long folder name/song number ");
     for (const QString &song : paths)
         m_window->appendSong(song, {});
-    m_window->AlbumPath = Old;
     m_window->album->setText(QStringLiteral("Old"));
-    m_window->AlbumChanged = 1;
     choose(path);
     click(2);
     const bool failed = !row.cause.isEmpty() || row.songs == 0; // an empty list is not saved
@@ -316,7 +313,6 @@ void TestAlbums::startUpAndClose()
         m_fake.settings.insert(Entry, row.entry);
     m_window->Form_Load();
     const bool cut = row.songs == Form1::MaxSongs;
-    QCOMPARE(m_window->AppFolder, QStringLiteral("/opt/quavrel/"));
     QCOMPARE(m_window->AlbumPath, row.entry);
     QCOMPARE(m_window->songCount(), row.songs);
     QCOMPARE(m_window->album->text(), row.caption);
@@ -351,7 +347,8 @@ void TestAlbums::settingsRoundTrip()
 }
 
 // The real Qt dialog, answered as a user would, shows each filter's own text, matches it in any
-// letter case and returns several files as "folder NUL name NUL name".
+// letter case and returns several files as "folder NUL name NUL name"; a cancel comes back as
+// the cancel code.
 void TestAlbums::realFileDialog()
 {
     QString filter;
@@ -359,15 +356,20 @@ void TestAlbums::realFileDialog()
         auto *shown = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         const auto accept = qScopeGuard([shown] { static_cast<QDialog *>(shown)->accept(); });
         filter = shown->findChild<QComboBox *>("fileTypeCombo")->currentText();
-        const auto *view = shown->findChild<QListView *>("listView");
-        QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3); // B.MID, a.mid and c.Mid
-        shown->findChild<QLineEdit *>("fileNameEdit")->setText("\"c.Mid\" \"a.mid\"");
+        shown->findChild<QLineEdit *>("fileNameEdit")->setText("\"a.mid\" \"c.Mid\"");
+        // Desktop dialogs match case-sensitively, so the patterns themselves take every case.
+        const QString patterns = shown->nameFilters().value(0).section(u'(', -1).chopped(1);
+        const QDir dir(fixed("dialog"));
+        QCOMPARE(dir.entryList(patterns.split(' '), QDir::Files | QDir::CaseSensitive).size(), 3);
     });
-    const DialogOutcome outcome = QtPlatform().showFileDialog(DialogKind::Open,
-        { true, fixed("dialog"), 15000, 0x80204, {}, "{Midi}*.mid| *.mid", "Add Midi Song" });
+    const CommonDialog add { true, fixed("dialog"), 15000, 0x80204, {}, "{Midi}*.mid| *.mid", {} };
+    const DialogOutcome outcome = QtPlatform().showFileDialog(DialogKind::Open, add);
     QCOMPARE(filter, QStringLiteral("{Midi}*.mid"));
     // Joined with NUL characters.
-    QCOMPARE(outcome.fileName, QStringList({ fixed("dialog"), "c.Mid", "a.mid" }).join(QChar()));
+    QCOMPARE(outcome.fileName, QStringList({ fixed("dialog"), "a.mid", "c.Mid" }).join(QChar()));
+    QTimer::singleShot(0, this, [] { QApplication::activeModalWidget()->close(); });
+    QCOMPARE(
+        QtPlatform().showFileDialog(DialogKind::Open, add).error, CommonDialog::CancelErrorCode);
 }
 
 QTEST_MAIN(TestAlbums)
