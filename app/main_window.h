@@ -77,9 +77,12 @@ public:
     void clearSongs();
 
     // Albums (album/).
+    // What ReadAlbum did: read the album whole, read only its first MaxSongs songs (a failure
+    // too), or failed.
+    enum class AlbumRead { Whole, Cut, Failed };
     void loadCommand();
     void saveCommand();
-    bool ReadAlbum(const QString &path, bool setAlbumPath, QString *failure);
+    AlbumRead ReadAlbum(const QString &path, bool setAlbumPath, QString *failure);
     bool WriteAlbum(QIODevice &file);
     bool albumName(const QString &path, QString &name) const;
     int askSaveQuestion();

@@ -1,10 +1,11 @@
-#include "album/album_file.h"
+#include "album/album_format.h"
 #include "app/main_window.h"
 
 #include <QLabel>
 
 // Start-up: close any sequencer left open, note the program's folder, show the window, then
-// reopen the album named by the start-up entry. Any failure with that album is silent.
+// reopen the album named by the start-up entry. Any failure with that album is silent, except
+// that an album cut at the song limit is told: saving the list over it would lose the rest.
 void Form1::Form_Load()
 {
     sendMci(QStringLiteral("close canyon"));
@@ -18,10 +19,12 @@ void Form1::Form_Load()
 
     AlbumPath = m_platform.getSetting(
         QStringLiteral("Quavrel"), QStringLiteral("Startup"), QStringLiteral("Album"), QString());
-    const QString path = AlbumFormat::trimSpaces(AlbumPath);
+    const QString path = AlbumFormat::trimSpaces(QStringView(AlbumPath)).toString();
     if (path.isEmpty())
         return;
-    ReadAlbum(path, false, nullptr);
+    QString failure;
+    if (ReadAlbum(path, false, &failure) == AlbumRead::Cut)
+        m_platform.messageBox(failure, MsgBox::OkOnly | MsgBox::SystemModal, AppTitle);
 }
 
 // Every close request: close the sequencer, remember the album while a name is shown, then offer

@@ -1,5 +1,7 @@
 #include "platform/qt_platform.h"
 
+#include "platform/file_names.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -11,6 +13,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <utility>
 
 QtPlatform::QtPlatform(CommandSender sender)
@@ -26,7 +29,10 @@ std::uint32_t QtPlatform::sendCommand(const QString &command, QString *reply, in
 
 QString QtPlatform::shortPathName(const QString &longPath)
 {
-    return !longPath.isEmpty() && QFileInfo::exists(longPath) ? longPath : QString();
+    struct stat info = {};
+    const bool exists
+        = !longPath.isEmpty() && ::stat(FileNames::encode(longPath).constData(), &info) == 0;
+    return exists ? longPath : QString();
 }
 
 int QtPlatform::messageBox(const QString &text, int style, const QString &title)
@@ -110,6 +116,8 @@ DialogOutcome QtPlatform::showFileDialog(DialogKind kind, const CommonDialog &di
         = kind == DialogKind::Open && (dialog.Flags & CommonDialog::OfnAllowMultiSelect);
     fileDialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     fileDialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Each filter shows its description alone, not the any-case patterns behind it.
+    fileDialog.setOption(QFileDialog::HideNameFilterDetails, true);
     fileDialog.setNameFilters(FileDialogAdaptor::nameFilters(dialog.Filter));
     if (!dialog.InitDir.isEmpty())
         fileDialog.setDirectory(dialog.InitDir);

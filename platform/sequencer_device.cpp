@@ -3,6 +3,7 @@
 #include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
+#include "platform/regular_file.h"
 #include "platform/sequencer_command.h"
 #include "sequencer/soundfont.h"
 
@@ -19,10 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,58 +33,20 @@ const QLatin1StringView NoAudioMessage(
 constexpr int PeriodSize = 1024;
 constexpr int Periods = 3;
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    { }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Reads a regular file whole. Anything else (a folder, a FIFO, a device) is refused from its
-// type before it is opened, and the open never blocks.
+// Reads a regular file whole; anything else is refused without waiting (see RegularFile).
 std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes)
 {
-    if (path.isEmpty())
-        return SequencerDevice::FileNotFound;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info
-    { };
-    if (::stat(name.constData(), &info) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? SequencerDevice::FileNotFound
+    QFile file;
+    if (const int error = RegularFile::open(path, file)) {
+        return error == ENOENT || error == ENOTDIR ? SequencerDevice::FileNotFound
                                                    : SequencerDevice::InvalidFile;
     }
-    if (!S_ISREG(info.st_mode))
+    if (file.size() > SequencerDevice::MaxFileSize)
         return SequencerDevice::InvalidFile;
-    const FileDescriptor file(
-        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)
-        || info.st_size > SequencerDevice::MaxFileSize)
+    const QByteArray data = file.read(file.size());
+    if (file.error() != QFileDevice::NoError)
         return SequencerDevice::InvalidFile;
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return SequencerDevice::InvalidFile;
-        if (count == 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    bytes.resize(done);
+    bytes.assign(data.begin(), data.end());
     return 0;
 }
 

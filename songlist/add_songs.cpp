@@ -1,3 +1,4 @@
+#include "album/album_format.h"
 #include "app/main_window.h"
 
 #include <QFileInfo>
@@ -46,7 +47,8 @@ void Form1::addCommand()
 
 // Appends the files of one dialog result: "folder NUL name NUL name ..." for several files, a
 // full path for one. Each path and its display name are appended together; on a failure the
-// entries before it stay and the description is put in failure.
+// entries before it stay and the description is put in failure. A path that no album line can
+// hold is skipped.
 bool Form1::addChosenFiles(const QString &chosen, QString &failure)
 {
     QStringList parts { QString() };
@@ -61,6 +63,8 @@ bool Form1::addChosenFiles(const QString &chosen, QString &failure)
             folder += QLatin1Char('/');
         for (qint32 i = 2; i <= n; ++i) {
             const QString &name = parts.at(i);
+            if (!AlbumFormat::canHold(folder + name))
+                continue;
             // The name less its extension; a name too short for that fails at this entry.
             if (name.size() < 4) {
                 failure = ShortNameError;
@@ -75,6 +79,8 @@ bool Form1::addChosenFiles(const QString &chosen, QString &failure)
     }
 
     // One file: the folder is the text before the last "/" at the third character or later.
+    if (!AlbumFormat::canHold(chosen))
+        return true;
     const QString name = displayName(chosen);
     if (!appendSong(chosen, name)) {
         failure = ListFullError.arg(MaxSongs);
@@ -111,7 +117,8 @@ qint32 Form1::BreakMultiApart(const QString &szWords, QStringList &szArray)
 }
 
 // Files dropped on the list: each path ending in "mid" (any letter case) is appended with its
-// file name as display name; anything else, folders included, is skipped without a word.
+// file name as display name; anything else, folders and paths no album line can hold included,
+// is skipped without a word.
 void Form1::List2_OLEDragDrop(
     const QStringList &Data, qint32 &Effect, qint16 Button, qint16 Shift, float X, float Y)
 {
@@ -121,7 +128,8 @@ void Form1::List2_OLEDragDrop(
     Q_UNUSED(X);
     Q_UNUSED(Y);
     for (const QString &path : Data) {
-        if (path.right(3).toLower() != QLatin1String("mid") || QFileInfo(path).isDir())
+        if (path.right(3).toLower() != QLatin1String("mid") || !AlbumFormat::canHold(path)
+            || QFileInfo(path).isDir())
             continue;
         if (!appendSong(path, displayName(path)))
             return;

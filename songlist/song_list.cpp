@@ -1,6 +1,7 @@
 #include "app/main_window.h"
+#include "platform/file_names.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
 
 // The song list is List1 (paths) and List2 (display names with the selection flags), row for
 // row. Every change goes through these routines, so the two lists never fall out of step.
@@ -50,8 +51,7 @@ QString Form1::displayName(const QString &path) const
 
 bool Form1::Exists(const QString &path) const
 {
-    if (path.isEmpty())
-        return false;
-    const QFileInfo info(path);
-    return info.isFile() && info.size() != 0;
+    struct stat info = {};
+    return !path.isEmpty() && ::stat(FileNames::encode(path).constData(), &info) == 0
+        && S_ISREG(info.st_mode) && info.st_size != 0;
 }
