@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "platform/twips.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -14,7 +15,7 @@ void Form1::ButsOn()
     setWindowTitle(AppTitle);
     Command1.at(5)->setText(QStringLiteral("&Play"));
     Command1.at(6)->setEnabled(false);
-    for (int index : { 0, 1, 2, 3, 4, 8, 9 })
+    for (int index : EditingButtons)
         Command1.at(index)->setEnabled(true);
     PlySelOnly->setEnabled(true);
     Random->setEnabled(true);
@@ -26,7 +27,7 @@ void Form1::ButsOn()
 // Gives the song list a long sideways scroll range: its width in twips plus 100, as pixels.
 void Form1::Form_Paint()
 {
-    const float twips = float(List2->width() * 15) + 100.0f;
+    const float twips = float(List2->width() * TwipsPerPixel) + 100.0f;
     const auto extent = qint16(std::nearbyint(twips));
     List2->setHorizontalExtent(extent);
 }

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "platform/twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,16 +14,9 @@
 
 namespace {
 
-constexpr int TwipsPerPixel = 15;
-
-constexpr int px(int twips)
-{
-    return twips / TwipsPerPixel;
-}
-
 QRect twipsRect(int left, int top, int width, int height)
 {
-    return { px(left), px(top), px(width), px(height) };
+    return { twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height) };
 }
 
 struct ButtonLayout
@@ -114,17 +108,40 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     setWindowTitle(AppTitle);
-    setFixedSize(px(4170), px(3675));
+    setFixedSize(twipsToPixels(4170), twipsToPixels(3675));
     // The small dialog font every control uses unless it names its own.
     setFont(sansFont(8.25, false));
     setAutoFillBackground(true);
     QPalette teal = palette();
     teal.setColor(QPalette::Window, QColor(0, 128, 128));
     setPalette(teal);
-    const QPalette controlPalette = QApplication::palette();
 
-    // Created in tab order, so that the focus chain runs through the buttons by their place in
-    // the column, then the check boxes and the list.
+    createButtonsAndLists();
+    createLabels();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+
+    organize = new QMenu(QStringLiteral("organiz"), this);
+    OrganizeList.at(0) = organize->addAction(QStringLiteral("Un-Select All"));
+    OrganizeList.at(1) = organize->addAction(QStringLiteral("Invert Selected"));
+
+    // Every caption whole, whatever font stands in for Liberation Sans; the Play button also
+    // reads "S&top".
+    for (QPushButton *button : Command1)
+        fitCaptions(button,
+            { button->text(), button == Command1.at(5) ? QStringLiteral("S&top") : QString() });
+    for (QWidget *control : std::initializer_list<QWidget *> { PlySelOnly, Random, Label3 })
+        fitCaptions(control, { control->property("text").toString() });
+
+    Command1.at(1)->setFocus(Qt::OtherFocusReason);
+}
+
+// The controls that take the focus, created in tab order, so that the focus chain runs through
+// the buttons by their place in the column, then the check boxes and the list.
+void Form1::createButtonsAndLists()
+{
+    const QPalette controlPalette = QApplication::palette();
     for (int index : ButtonTabOrder) {
         const ButtonLayout &row = Buttons.at(index);
         auto *button = new QPushButton(QString::fromLatin1(row.caption), this);
@@ -158,7 +175,10 @@ void Form1::createControls()
     setTabOrder(Command1.at(ButtonTabOrder.back()), PlySelOnly);
     setTabOrder(PlySelOnly, Random);
     setTabOrder(Random, List2);
+}
 
+void Form1::createLabels()
+{
     Label3 = new QLabel(QStringLiteral("Album:"), this);
     Label3->setGeometry(twipsRect(75, 3105, 585, 195));
     Label3->setFont(sansFont(8.25, true));
@@ -174,23 +194,6 @@ void Form1::createControls()
     Label4 = new QLabel(QStringLiteral("Label4"), this);
     Label4->setGeometry(twipsRect(270, 4200, 3900, 240));
     Label4->hide();
-
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(100);
-
-    organize = new QMenu(QStringLiteral("organiz"), this);
-    OrganizeList.at(0) = organize->addAction(QStringLiteral("Un-Select All"));
-    OrganizeList.at(1) = organize->addAction(QStringLiteral("Invert Selected"));
-
-    // Every caption whole, whatever font stands in for Liberation Sans; the Play button also
-    // reads "S&top".
-    for (QPushButton *button : Command1)
-        fitCaptions(button,
-            { button->text(), button == Command1.at(5) ? QStringLiteral("S&top") : QString() });
-    for (QWidget *control : std::initializer_list<QWidget *> { PlySelOnly, Random, Label3 })
-        fitCaptions(control, { control->property("text").toString() });
-
-    Command1.at(1)->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::connectEvents()

@@ -31,6 +31,9 @@ class Form1 : public QWidget
 public:
     // The song list holds at most this many songs (positions are 16-bit).
     static constexpr int MaxSongs = 32767;
+    // The buttons that edit the song list or the album, and the selection ones: disabled while
+    // a play queue plays.
+    static constexpr std::array<int, 7> EditingButtons { 0, 1, 2, 3, 4, 8, 9 };
 
     explicit Form1(Platform &platform, QWidget *parent = nullptr);
     ~Form1() override;
@@ -129,6 +132,8 @@ private:
     void enterPlaying();
     void startQueue();
     void createControls();
+    void createButtonsAndLists();
+    void createLabels();
     void centreOnScreen();
     void connectEvents();
 

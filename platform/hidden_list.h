@@ -51,7 +51,6 @@ public:
         m_current = -1;
     }
 
-    int listIndex() const { return m_current; }
     void setListIndex(int row) { m_current = (row >= 0 && row < count()) ? row : -1; }
     // The text of the current item, empty when there is none.
     QString currentText() const { return m_current >= 0 ? m_items.at(m_current) : QString(); }

@@ -40,11 +40,3 @@ private:
     bool m_waitCursor = false;
     int m_pendingEventsDepth = 0;
 };
-
-// File-dialog settings turned into QFileDialog terms; kept apart so that they can be tested.
-namespace FileDialogAdaptor {
-// "{Midi}*.mid| *.mid" -> "{Midi}*.mid (*.[mM][iI][dD])": each pattern matches in any letter case.
-QStringList nameFilters(const QString &windowsFilter);
-// The dialog's result text: one file as its full path; several as "folder NUL name NUL name".
-QString resultText(const QStringList &chosenPaths);
-} // namespace FileDialogAdaptor

@@ -1,5 +1,7 @@
 #include "platform/song_list_box.h"
 
+#include "platform/twips.h"
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -7,8 +9,6 @@
 #include <QUrl>
 
 namespace {
-
-constexpr float TwipsPerPixel = 15.0f;
 
 int buttonCode(Qt::MouseButton button)
 {
@@ -122,7 +122,8 @@ void SongListBox::mousePressEvent(QMouseEvent *event)
     pressAt(event);
     m_heldButtons = event->buttons();
     Q_EMIT mouseDown(buttonCode(event->button()), shiftCode(event->modifiers()),
-        float(event->position().x()) * TwipsPerPixel, float(event->position().y()) * TwipsPerPixel);
+        float(event->position().x()) * float(TwipsPerPixel),
+        float(event->position().y()) * float(TwipsPerPixel));
     event->accept();
 }
 
@@ -151,7 +152,8 @@ void SongListBox::mouseReleaseEvent(QMouseEvent *event)
 {
     m_heldButtons = event->buttons();
     Q_EMIT mouseUp(buttonCode(event->button()), shiftCode(event->modifiers()),
-        float(event->position().x()) * TwipsPerPixel, float(event->position().y()) * TwipsPerPixel);
+        float(event->position().x()) * float(TwipsPerPixel),
+        float(event->position().y()) * float(TwipsPerPixel));
     event->accept();
 }
 
@@ -186,6 +188,6 @@ void SongListBox::dropEvent(QDropEvent *event)
     int button = 0;
     if (event->buttons().testFlag(Qt::LeftButton))
         button = 1;
-    Q_EMIT filesDropped(paths, button, shiftCode(event->modifiers()), float(at.x()) * TwipsPerPixel,
-        float(at.y()) * TwipsPerPixel);
+    Q_EMIT filesDropped(paths, button, shiftCode(event->modifiers()),
+        float(at.x()) * float(TwipsPerPixel), float(at.y()) * float(TwipsPerPixel));
 }

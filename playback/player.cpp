@@ -80,7 +80,7 @@ void Form1::enterPlaying()
     PlySelOnly->setEnabled(false);
     Random->setEnabled(false);
     List2->setEnabled(false);
-    for (int index : { 0, 1, 2, 3, 4, 8, 9 })
+    for (int index : EditingButtons)
         Command1.at(index)->setEnabled(false);
 
     List3.clear();
