@@ -19,14 +19,9 @@ QString played(const QByteArray &file)
     const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
     if (!read.error.empty() || !canonical.error.empty())
         return read.error.empty() ? u"too long"_s : u"refused"_s;
-    QStringList out;
-    for (const Smf::Event &event : canonical.song.events) {
-        const QByteArray bytes(
-            reinterpret_cast<const char *>(canonical.song.bytes(event).data()), event.size);
-        if (event.offset != 0)
-            out.append(QString::number(event.tick) + u':' + QLatin1String(bytes.toHex()));
-    }
-    return (out << u"end %1"_s.arg(canonical.song.endTick)).join(u' ');
+    // Every canonical song opens with the tempo that makes a tick a millisecond.
+    const QString events = describe(canonical.song);
+    return events.startsWith(u"0:ff5107a120 "_s) ? events.mid(13) : events;
 }
 
 } // namespace
@@ -127,8 +122,6 @@ void TestMidiFile::reads_data()
     QTest::newRow("header past end") << chunk("MThd", head.mid(8), 0xFFFFFFFF) << "refused";
     QTest::newRow("division 0") << header(1, 1, 0) + track << "refused";
     QTest::newRow("smpte 0 ticks per frame") << header(1, 1, 0xE700) + track << "refused";
-    QTest::newRow("negative chunk length")
-        << head + chunk("JUNK", QByteArray(16, 0), 0xFFFFFFF0) + track << "refused";
     QTest::newRow("track past end") << head + chunk("MTrk", body, 1000) << "refused";
     QTest::newRow("chunk near 2^31") << head + track + chunk("MTrk", "", 0x7FFFFFFF) << "refused";
     // The track ends at its chunk's end; the rest is read as a chunk running past the end.

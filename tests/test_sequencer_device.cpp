@@ -12,13 +12,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using SmfBuilder::oneNoteSong;
 using SmfBuilder::Track;
+using Output = SequencerDevice::Output;
 
 namespace {
 
@@ -82,8 +82,9 @@ private:
     }
 
     QTemporaryDir m_dir;
-    std::unique_ptr<Device> m_full;
-    std::unique_ptr<Device> m_dynamic;
+    // Kept from song to song by rendersMatchFullLoading, as the program keeps its one device.
+    Device m_full { Output::Offline, SequencerDevice::SampleLoading::Full };
+    Device m_dynamic { Output::Offline };
 };
 
 void TestSequencerDevice::initTestCase()
@@ -91,14 +92,11 @@ void TestSequencerDevice::initTestCase()
     if (SequencerDevice::soundFontPath().isEmpty())
         QSKIP("no SoundFont installed");
     QVERIFY(m_dir.isValid() && QDir(m_dir.path()).mkpath(u"my songs, new"_s));
-    m_full = std::make_unique<Device>(
-        SequencerDevice::Output::Offline, SequencerDevice::SampleLoading::Full);
-    m_dynamic = std::make_unique<Device>(SequencerDevice::Output::Offline);
 }
 
 void TestSequencerDevice::playsToEndAndSilencesAtClose()
 {
-    Device device(SequencerDevice::Output::Offline);
+    Device device(Output::Offline);
     // Nothing open: status and play fail, close is harmless.
     QCOMPARE(device.mode(), u"failed"_s);
     QVERIFY(device(u"play canyon"_s) != 0);
@@ -149,7 +147,7 @@ void TestSequencerDevice::badFilesFailAtOpen_data()
 void TestSequencerDevice::badFilesFailAtOpen()
 {
     QFETCH(QString, path);
-    Device device(SequencerDevice::Output::Offline);
+    Device device(Output::Offline);
     // An open that blocks ends the program (SIGALRM) instead of stalling the run.
     ::alarm(60);
     QVERIFY(device.open(path) != 0);
@@ -186,30 +184,27 @@ void TestSequencerDevice::rendersMatchFullLoading_data()
 }
 
 // Each song played by a device that loads the samples of its instruments at open and one that
-// holds the whole SoundFont, side by side, to its end or for 30 s. The two keep their
-// synthesizers from song to song.
+// holds the whole SoundFont, side by side, to its end or for 30 s.
 void TestSequencerDevice::rendersMatchFullLoading()
 {
     QFETCH(QString, path);
     if (path.isEmpty())
         QSKIP("no MIDI files in " QUAVREL_SHARED_DIR "/midi/real");
-    Device &full = *m_full;
-    Device &dynamic = *m_dynamic;
-    QVERIFY(full.open(path) == 0 && dynamic.open(path) == 0);
-    QVERIFY(full(u"play canyon"_s) == 0 && dynamic(u"play canyon"_s) == 0);
+    QVERIFY(m_full.open(path) == 0 && m_dynamic.open(path) == 0);
+    QVERIFY(m_full(u"play canyon"_s) == 0 && m_dynamic(u"play canyon"_s) == 0);
     const std::uint64_t read = SequencerDevice::soundFontBytesRead();
     int rendered = 0;
     float worst = 0;
     float loudest = 0;
-    for (; dynamic.mode() == u"playing"_s && rendered < 30 * Rate; rendered += Block) {
-        const std::vector<float> mine = dynamic.render(Block);
-        const std::vector<float> reference = full.render(Block);
+    for (; m_dynamic.mode() == u"playing"_s && rendered < 30 * Rate; rendered += Block) {
+        const std::vector<float> mine = m_dynamic.render(Block);
+        const std::vector<float> reference = m_full.render(Block);
         for (std::size_t i = 0; i < mine.size(); ++i) {
             worst = std::max(worst, std::abs(mine[i] - reference[i]));
             loudest = std::max(loudest, std::abs(reference[i]));
         }
     }
-    QVERIFY(full(u"close canyon"_s) == 0 && dynamic(u"close canyon"_s) == 0);
+    QVERIFY(m_full(u"close canyon"_s) == 0 && m_dynamic(u"close canyon"_s) == 0);
     // Nothing is read from the SoundFont while playing; every sample is within 2 least
     // significant bits of 16-bit audio; the song ends within a block of the reader's end.
     QCOMPARE(SequencerDevice::soundFontBytesRead(), read);
@@ -223,7 +218,7 @@ void TestSequencerDevice::rendersMatchFullLoading()
 
 void TestSequencerDevice::earlierInstrumentsAreReleased()
 {
-    Device device(SequencerDevice::Output::Offline);
+    Device device(Output::Offline);
     Track all;
     for (int program = 0; program < 128; ++program)
         all.program(0, 0, program);
@@ -246,7 +241,7 @@ void TestSequencerDevice::noAudioOutputIsReportedOnce()
     const QByteArray driver = qgetenv("QUAVREL_AUDIO_DRIVER");
     const auto restore = qScopeGuard([&driver] { qputenv("QUAVREL_AUDIO_DRIVER", driver); });
     qputenv("QUAVREL_AUDIO_DRIVER", "no-such-driver");
-    Device device(SequencerDevice::Output::Audio);
+    Device device(Output::Audio);
     QStringList shown;
     device.setNoAudioHandler([&shown](const QString &text) { shown.append(text); });
     const QString path = write(u"quiet.mid"_s, oneNoteSong(500, 500));
@@ -274,15 +269,17 @@ void TestSequencerDevice::threadCycles()
     qputenv("QUAVREL_AUDIO_DRIVER", "file");
     const QString shortSong = write(u"short.mid"_s, oneNoteSong(300, 300));
     const QString longSong = write(u"long.mid"_s, oneNoteSong(5000, 5000));
-    for (int round = 0; round < 6; ++round) {
-        Device device(SequencerDevice::Output::Audio);
-        QVERIFY(device.open(longSong) == 0 && device(u"play canyon"_s) == 0);
-        QThread::usleep(1000 * round);
-    }
     // Loading the SoundFont may leave an idle worker thread of FluidSynth's loader.
-    Device device(SequencerDevice::Output::Audio);
+    Device device(Output::Audio);
     QVERIFY(device.open(longSong) == 0 && device(u"close canyon"_s) == 0);
     const int idle = taskCount();
+    for (int round = 0; round < 6; ++round) {
+        Device playing(Output::Audio);
+        QVERIFY(playing.open(longSong) == 0 && playing(u"play canyon"_s) == 0);
+        QThread::usleep(1000 * round);
+    }
+    // The audio thread is joined at close or destruction; the kernel may list it a moment longer.
+    QTRY_COMPARE_WITH_TIMEOUT(taskCount(), idle, 60000);
     // Closes land at every moment of the audio thread's life: at once, while it renders, while
     // the status is read, and after the song's end (the last cycle too).
     for (int cycle = 1; cycle <= 300; ++cycle) {
@@ -295,7 +292,6 @@ void TestSequencerDevice::threadCycles()
         for (int i = 0; i < cycle % 4 && !device.mode().isEmpty(); ++i)
             QThread::usleep(700 * (cycle % 7));
         QCOMPARE(device(u"close canyon"_s), 0u);
-        // The audio thread is joined at close; the kernel may list it a moment longer.
         QTRY_COMPARE_WITH_TIMEOUT(taskCount(), idle, 60000);
     }
     // The file holds the last song's note: 16-bit samples after a 44-byte header.

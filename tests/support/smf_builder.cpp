@@ -60,19 +60,16 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The song's division, end and events, without the empty text events the writer adds to bridge
-// gaps longer than a delta time can hold.
-using Events = std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>;
-
-static Events events(const Smf::Song &song)
+QString describe(const Smf::Song &song)
 {
-    Events out { { song.division, {} }, { song.endTick, {} } };
+    QStringList out;
     for (const Smf::Event &event : song.events) {
-        const std::span<const std::uint8_t> bytes = song.bytes(event);
-        if (!(bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0x01))
-            out.emplace_back(event.tick, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        const QByteArray bytes(
+            reinterpret_cast<const char *>(song.bytes(event).data()), event.size);
+        if (bytes != "\xFF\x01")
+            out.append(QString::number(event.tick) + u':' + QLatin1StringView(bytes.toHex()));
     }
-    return out;
+    return (out << u"end %1"_s.arg(song.endTick)).join(u' ');
 }
 
 static bool inOrder(const Smf::Song &song)
@@ -98,8 +95,9 @@ QString songFault(std::span<const std::uint8_t> file)
     const Smf::ReadResult read = Smf::readSong(file);
     if (!read.error.empty())
         return read.song.events.empty() ? QString() : u"refused, yet has events"_s;
-    if (!inOrder(read.song)
-        || events(read.song) != events(Smf::readSong(Smf::writeSong(read.song)).song))
+    const Smf::Song written = Smf::readSong(Smf::writeSong(read.song)).song;
+    if (!inOrder(read.song) || written.division != read.song.division
+        || describe(written) != describe(read.song))
         return u"out of order, or changed when written and read again"_s;
     const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
     const Smf::Song &played = canonical.song;
@@ -108,8 +106,8 @@ QString songFault(std::span<const std::uint8_t> file)
         && (played.division != Smf::CanonicalDivision || !inOrder(played) || noteLeftOn(played)
             || played.endTick > Smf::MaxSongMilliseconds
             || !(std::abs(double(played.endTick) - canonical.endSeconds * 1000) <= 1)
-            || events(played) != events(again)
-            || events(played) != events(Smf::canonicalSong(again).song)))
+            || describe(played) != describe(again)
+            || describe(played) != describe(Smf::canonicalSong(again).song)))
         return u"the canonical form is wrong, or changes when written, read or made canonical"_s;
     return {};
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "platform/smf_reader.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -49,6 +51,10 @@ inline std::span<const std::uint8_t> span(const QByteArray &bytes)
 {
     return { reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()) };
 }
+
+// The song's events as "tick:hex" and its end, without the empty text events the writer adds to
+// bridge gaps longer than a delta time can hold.
+QString describe(const Smf::Song &song);
 
 // What every file must satisfy, readable or not: a refused file leaves no events; a song that
 // reads is in time order, and the writer writes it (bridging long gaps) so that it reads back
