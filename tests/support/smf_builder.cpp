@@ -6,8 +6,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cmath>
+#include <ranges>
 
 using namespace Qt::StringLiterals;
 
@@ -60,16 +62,26 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString describe(const Smf::Song &song)
+static bool isBridge(std::span<const std::uint8_t> bytes)
 {
-    QStringList out;
-    for (const Smf::Event &event : song.events) {
-        const QByteArray bytes(
-            reinterpret_cast<const char *>(song.bytes(event).data()), event.size);
-        if (bytes != "\xFF\x01")
-            out.append(QString::number(event.tick) + u':' + QLatin1StringView(bytes.toHex()));
+    return bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0x01;
+}
+
+// Whether the two songs hold the same events and end, but for the empty text events the writer
+// adds to bridge gaps longer than a delta time can hold.
+static bool same(const Smf::Song &a, const Smf::Song &b)
+{
+    for (std::size_t i = 0, j = 0;; ++i, ++j) {
+        while (i < a.events.size() && isBridge(a.bytes(a.events[i])))
+            ++i;
+        while (j < b.events.size() && isBridge(b.bytes(b.events[j])))
+            ++j;
+        if (i == a.events.size() || j == b.events.size())
+            return i == a.events.size() && j == b.events.size() && a.endTick == b.endTick;
+        if (a.events[i].tick != b.events[j].tick
+            || !std::ranges::equal(a.bytes(a.events[i]), b.bytes(b.events[j])))
+            return false;
     }
-    return (out << u"end %1"_s.arg(song.endTick)).join(u' ');
 }
 
 static bool inOrder(const Smf::Song &song)
@@ -96,8 +108,7 @@ QString songFault(std::span<const std::uint8_t> file)
     if (!read.error.empty())
         return read.song.events.empty() ? QString() : u"refused, yet has events"_s;
     const Smf::Song written = Smf::readSong(Smf::writeSong(read.song)).song;
-    if (!inOrder(read.song) || written.division != read.song.division
-        || describe(written) != describe(read.song))
+    if (!inOrder(read.song) || written.division != read.song.division || !same(written, read.song))
         return u"out of order, or changed when written and read again"_s;
     const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
     const Smf::Song &played = canonical.song;
@@ -106,8 +117,7 @@ QString songFault(std::span<const std::uint8_t> file)
         && (played.division != Smf::CanonicalDivision || !inOrder(played) || noteLeftOn(played)
             || played.endTick > Smf::MaxSongMilliseconds
             || !(std::abs(double(played.endTick) - canonical.endSeconds * 1000) <= 1)
-            || describe(played) != describe(again)
-            || describe(played) != describe(Smf::canonicalSong(again).song)))
+            || !same(played, again) || !same(played, Smf::canonicalSong(again).song)))
         return u"the canonical form is wrong, or changes when written, read or made canonical"_s;
     return {};
 }

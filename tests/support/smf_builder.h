@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include "platform/smf_reader.h"
-
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -35,9 +33,9 @@ public:
     Track &endOfTrack(quint32 dt = 0) { return event(dt, { 0xFF, 0x2F, 0 }); }
     // The MTrk chunk (End of Track is not added by itself).
     QByteArray chunk() const { return SmfBuilder::chunk("MTrk", body); }
-    // A format 0 file of this track alone, at 500 ticks per quarter note: at the default tempo,
-    // one tick is a millisecond.
-    QByteArray song() const { return header(0, 1, 500) + chunk(); }
+    // A format 0 file of this track alone, by default at 500 ticks per quarter note: at the
+    // default tempo, one tick is a millisecond.
+    QByteArray song(int division = 500) const { return header(0, 1, division) + chunk(); }
     QByteArray body;
 };
 
@@ -51,10 +49,6 @@ inline std::span<const std::uint8_t> span(const QByteArray &bytes)
 {
     return { reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()) };
 }
-
-// The song's events as "tick:hex" and its end, without the empty text events the writer adds to
-// bridge gaps longer than a delta time can hold.
-QString describe(const Smf::Song &song);
 
 // What every file must satisfy, readable or not: a refused file leaves no events; a song that
 // reads is in time order, and the writer writes it (bridging long gaps) so that it reads back
