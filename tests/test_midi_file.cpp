@@ -23,7 +23,7 @@ QString played(const QByteArray &file)
     for (const Smf::Event &event : canonical.song.events) {
         const QByteArray bytes(
             reinterpret_cast<const char *>(canonical.song.bytes(event).data()), event.size);
-        if (event.offset != 0)
+        if (&event != &canonical.song.events.front())
             out.append(QString::number(event.tick) + u':' + QLatin1StringView(bytes.toHex()));
     }
     return (out << u"end %1"_s.arg(canonical.song.endTick)).join(u' ');
