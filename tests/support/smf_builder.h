@@ -5,29 +5,37 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 
-// A tiny Standard MIDI File writer for tests: tracks are built event by event and chunks can
-// carry true or lying lengths.
+// A tiny Standard MIDI File writer for tests, whose chunks can carry true or lying lengths, and
+// the properties every file read must have.
 namespace SmfBuilder {
 
-QByteArray vlq(std::uint32_t value);
 QByteArray header(int format, int tracks, int division);
 // A chunk with its true length, or with the length given.
-QByteArray chunk(const char *id, const QByteArray &body);
-QByteArray chunk(const char *id, const QByteArray &body, std::uint32_t length);
+QByteArray chunk(const char *id, const QByteArray &body, std::int64_t length = -1);
 
 // The events of one track; each event is a delta time and its bytes.
 class Track
 {
 public:
-    Track &event(std::uint32_t delta, std::initializer_list<int> bytes);
-    Track &noteOn(std::uint32_t delta, int channel, int key, int velocity = 100);
-    Track &noteOff(std::uint32_t delta, int channel, int key);
-    Track &program(std::uint32_t delta, int channel, int program);
-    Track &tempo(std::uint32_t delta, std::uint32_t microsPerQuarter);
-    Track &endOfTrack(std::uint32_t delta = 0);
+    Track &event(quint32 delta, std::initializer_list<int> bytes);
+    Track &noteOn(quint32 dt, int ch, int key, int v = 100)
+    {
+        return event(dt, { 0x90 | ch, key, v });
+    }
+    Track &noteOff(quint32 dt, int ch, int key) { return event(dt, { 0x80 | ch, key, 64 }); }
+    Track &program(quint32 dt, int ch, int program) { return event(dt, { 0xC0 | ch, program }); }
+    Track &tempo(quint32 dt, quint32 us)
+    {
+        return event(dt, { 0xFF, 0x51, 3, int(us >> 16), int(us >> 8 & 0xFF), int(us & 0xFF) });
+    }
+    Track &endOfTrack(quint32 dt = 0) { return event(dt, { 0xFF, 0x2F, 0 }); }
     // The MTrk chunk (End of Track is not added by itself).
-    QByteArray chunk() const;
+    QByteArray chunk() const { return SmfBuilder::chunk("MTrk", body); }
+    // A format 0 file of this track alone, by default at 500 ticks per quarter note: at the
+    // default tempo, one tick is a millisecond.
+    QByteArray song(int division = 500) const { return header(0, 1, division) + chunk(); }
     QByteArray body;
 };
 
@@ -37,5 +45,16 @@ QByteArray oneNoteSong(int noteMs, int endMs);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+inline std::span<const std::uint8_t> span(const QByteArray &bytes)
+{
+    return { reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()) };
+}
+
+// What every file must satisfy, readable or not: a refused file leaves no events; a song that
+// reads is in time order, and the writer writes it (bridging long gaps) so that it reads back
+// the same; its canonical form, unless too long to play, is in time order, ends when the song
+// ends, leaves no note sounding and stays the same when written, read and made canonical again.
+// Returns what failed, or an empty text.
+QString songFault(std::span<const std::uint8_t> file);
 
 } // namespace SmfBuilder
