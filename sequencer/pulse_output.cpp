@@ -1,0 +1,234 @@
+#include "sequencer/pulse_output.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+namespace {
+
+constexpr std::size_t FrameBytes = 2 * sizeof(float);
+
+std::uint32_t bytesFor(int milliseconds)
+{
+    return std::uint32_t(PulseOutput::SampleRate * milliseconds / 1000) * FrameBytes;
+}
+
+// Queued at the server: half a second, so that the server's own buffer holds about 150 ms and
+// it wakes seldom (PulseAudio gives the sink half of what is left after twice the request).
+constexpr int QueuedMs = 500;
+// Topped up after a tenth of a second has played: about ten wake-ups a second.
+constexpr int RequestMs = 100;
+// Playing starts once this much is there, not the whole queue.
+constexpr int StartMs = 20;
+
+struct Proplist
+{
+    pa_proplist *list = pa_proplist_new();
+    Proplist()
+    {
+        pa_proplist_sets(list, PA_PROP_MEDIA_ROLE, "music");
+        pa_proplist_sets(list, PA_PROP_APPLICATION_ICON_NAME, "io.github.quavrel.Quavrel");
+    }
+    ~Proplist() { pa_proplist_free(list); }
+    Proplist(const Proplist &) = delete;
+    Proplist &operator=(const Proplist &) = delete;
+};
+
+class Lock
+{
+public:
+    explicit Lock(pa_threaded_mainloop *mainloop)
+        : m_mainloop(mainloop)
+    {
+        pa_threaded_mainloop_lock(m_mainloop);
+    }
+    ~Lock() { pa_threaded_mainloop_unlock(m_mainloop); }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    pa_threaded_mainloop *m_mainloop;
+};
+
+} // namespace
+
+PulseOutput::~PulseOutput()
+{
+    stop();
+    disconnect();
+}
+
+bool PulseOutput::connected()
+{
+    if (!m_mainloop)
+        return false;
+    const Lock lock(m_mainloop);
+    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+bool PulseOutput::connect(std::string &error)
+{
+    if (connected())
+        return true;
+    disconnect();
+    m_mainloop = pa_threaded_mainloop_new();
+    if (!m_mainloop) {
+        error = "cannot create a PulseAudio mainloop";
+        return false;
+    }
+    pa_threaded_mainloop_set_name(m_mainloop, "pulse-output");
+    {
+        const Proplist properties;
+        m_context = pa_context_new_with_proplist(
+            pa_threaded_mainloop_get_api(m_mainloop), "Quavrel", properties.list);
+    }
+    if (!m_context || pa_threaded_mainloop_start(m_mainloop) < 0) {
+        error = "cannot create a PulseAudio context";
+        disconnect();
+        return false;
+    }
+    pa_context_state_t state = PA_CONTEXT_UNCONNECTED;
+    {
+        const Lock lock(m_mainloop);
+        pa_context_set_state_callback(m_context, &PulseOutput::onContextState, this);
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+            for (state = pa_context_get_state(m_context);
+                 state != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state);
+                 state = pa_context_get_state(m_context))
+                pa_threaded_mainloop_wait(m_mainloop);
+        }
+        if (state != PA_CONTEXT_READY)
+            error = pa_strerror(pa_context_errno(m_context));
+    }
+    if (state != PA_CONTEXT_READY) {
+        disconnect();
+        return false;
+    }
+    return true;
+}
+
+void PulseOutput::disconnect()
+{
+    if (!m_mainloop)
+        return;
+    // The mainloop thread ends first, so no callback runs while the context goes.
+    pa_threaded_mainloop_stop(m_mainloop);
+    if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+    pa_threaded_mainloop_free(m_mainloop);
+    m_mainloop = nullptr;
+}
+
+bool PulseOutput::start(Render render, std::string &error)
+{
+    stop();
+    if (!connect(error))
+        return false;
+    const Lock lock(m_mainloop);
+    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, SampleRate, 2 };
+    const Proplist properties;
+    m_stream = pa_stream_new_with_proplist(m_context, "Quavrel", &spec, nullptr, properties.list);
+    if (!m_stream) {
+        error = pa_strerror(pa_context_errno(m_context));
+        return false;
+    }
+    m_render = std::move(render);
+    pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
+    pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
+    pa_buffer_attr attributes {};
+    attributes.maxlength = std::uint32_t(-1);
+    attributes.tlength = bytesFor(QueuedMs);
+    attributes.prebuf = bytesFor(StartMs);
+    attributes.minreq = bytesFor(RequestMs);
+    attributes.fragsize = std::uint32_t(-1);
+    const auto flags = pa_stream_flags_t(
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+    pa_stream_state_t state = PA_STREAM_UNCONNECTED;
+    if (pa_stream_connect_playback(m_stream, nullptr, &attributes, flags, nullptr, nullptr) >= 0) {
+        for (state = pa_stream_get_state(m_stream);
+             state != PA_STREAM_READY && PA_STREAM_IS_GOOD(state);
+             state = pa_stream_get_state(m_stream))
+            pa_threaded_mainloop_wait(m_mainloop);
+    }
+    if (state != PA_STREAM_READY) {
+        error = pa_strerror(pa_context_errno(m_context));
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
+        m_render = {};
+        return false;
+    }
+    return true;
+}
+
+void PulseOutput::stop()
+{
+    if (!m_stream)
+        return;
+    const Lock lock(m_mainloop);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+    m_render = {};
+}
+
+std::int64_t PulseOutput::playedFrames()
+{
+    if (!m_stream)
+        return 0;
+    const Lock lock(m_mainloop);
+    pa_usec_t played = 0;
+    if (pa_stream_get_time(m_stream, &played) < 0)
+        return 0;
+    return std::int64_t(played * SampleRate / PA_USEC_PER_SEC);
+}
+
+bool PulseOutput::failed()
+{
+    if (!m_mainloop)
+        return true;
+    const Lock lock(m_mainloop);
+    return !m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context))
+        || (m_stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)));
+}
+
+void PulseOutput::onContextState(pa_context *, void *data)
+{
+    pa_threaded_mainloop_signal(static_cast<PulseOutput *>(data)->m_mainloop, 0);
+}
+
+void PulseOutput::onStreamState(pa_stream *, void *data)
+{
+    pa_threaded_mainloop_signal(static_cast<PulseOutput *>(data)->m_mainloop, 0);
+}
+
+void PulseOutput::onWrite(pa_stream *stream, std::size_t bytes, void *data)
+{
+    auto *output = static_cast<PulseOutput *>(data);
+    while (bytes >= FrameBytes) {
+        void *buffer = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer)
+            return;
+        size -= size % FrameBytes;
+        if (size == 0) {
+            pa_stream_cancel_write(stream);
+            return;
+        }
+        output->m_render(static_cast<float *>(buffer), int(size / FrameBytes));
+        if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        bytes -= size;
+    }
+}
