@@ -8,6 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The synthesizer and the sound server connection are readied while the window is built.
+    SequencerDevice sequencer;
+    sequencer.prepare();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setOrganizationName(QStringLiteral("Quavrel"));
@@ -15,7 +18,6 @@ int main(int argc, char *argv[])
     for (const char *size : { "16", "32", "48", "128" })
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
     QApplication::setWindowIcon(icon);
-    SequencerDevice sequencer;
     QtPlatform platform([&sequencer](const QString &command, QString *reply, int replyLength) {
         return sequencer.sendCommand(command, reply, replyLength);
     });
