@@ -176,8 +176,13 @@ void PulseOutput::stop()
         return;
     const Lock lock(m_mainloop);
     pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    // Waits for the server to have dropped the stream (one round trip), so that it is silent when
+    // this returns.
+    if (pa_stream_disconnect(m_stream) >= 0) {
+        while (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)))
+            pa_threaded_mainloop_wait(m_mainloop);
+    }
     pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-    pa_stream_disconnect(m_stream);
     pa_stream_unref(m_stream);
     m_stream = nullptr;
     m_render = {};
