@@ -7,6 +7,8 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::size_t FrameBytes = 2 * sizeof(float);
@@ -21,8 +23,9 @@ std::uint32_t bytesFor(int milliseconds)
 constexpr int QueuedMs = 500;
 // Topped up after a tenth of a second has played: about ten wake-ups a second.
 constexpr int RequestMs = 100;
-// Playing starts once this much is there, not the whole queue.
+// Playing starts once this much is there, not the whole queue; the first write is a little more.
 constexpr int StartMs = 20;
+constexpr int FirstWriteMs = 50;
 
 struct Proplist
 {
@@ -140,6 +143,7 @@ bool PulseOutput::start(Render render, std::string &error)
         return false;
     }
     m_render = std::move(render);
+    m_written = false;
     pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
     pa_buffer_attr attributes {};
@@ -176,6 +180,11 @@ void PulseOutput::stop()
         return;
     const Lock lock(m_mainloop);
     pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    if (m_refill) {
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_mainloop);
+        api->time_free(m_refill);
+        m_refill = nullptr;
+    }
     // Waits for the server to have dropped the stream (one round trip), so that it is silent when
     // this returns.
     if (pa_stream_disconnect(m_stream) >= 0) {
@@ -218,21 +227,45 @@ void PulseOutput::onStreamState(pa_stream *, void *data)
     pa_threaded_mainloop_signal(static_cast<PulseOutput *>(data)->m_mainloop, 0);
 }
 
-void PulseOutput::onWrite(pa_stream *stream, std::size_t bytes, void *data)
+void PulseOutput::onWrite(pa_stream *, std::size_t bytes, void *data)
 {
     auto *output = static_cast<PulseOutput *>(data);
+    if (output->m_written) {
+        output->write(bytes);
+        return;
+    }
+    output->write(std::min<std::size_t>(bytes, bytesFor(FirstWriteMs)));
+    // Time events run after the mainloop has sent what is queued for the server.
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(output->m_mainloop);
+    timeval now {};
+    pa_gettimeofday(&now);
+    output->m_refill = api->time_new(api, &now, &PulseOutput::onRefill, output);
+}
+
+void PulseOutput::onRefill(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data)
+{
+    auto *output = static_cast<PulseOutput *>(data);
+    api->time_free(event);
+    output->m_refill = nullptr;
+    if (output->m_stream)
+        output->write(pa_stream_writable_size(output->m_stream));
+}
+
+void PulseOutput::write(std::size_t bytes)
+{
+    m_written = true;
     while (bytes >= FrameBytes) {
         void *buffer = nullptr;
         std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer)
+        if (pa_stream_begin_write(m_stream, &buffer, &size) < 0 || !buffer)
             return;
         size -= size % FrameBytes;
         if (size == 0) {
-            pa_stream_cancel_write(stream);
+            pa_stream_cancel_write(m_stream);
             return;
         }
-        output->m_render(static_cast<float *>(buffer), int(size / FrameBytes));
-        if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        m_render(static_cast<float *>(buffer), int(size / FrameBytes));
+        if (pa_stream_write(m_stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
         bytes -= size;
     }

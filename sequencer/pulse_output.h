@@ -7,6 +7,9 @@
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_time_event;
+struct pa_mainloop_api;
+struct timeval;
 
 // Sound output on PulseAudio's asynchronous API (PipeWire desktops serve it too): stereo float
 // frames at 44100 Hz, pulled from a render function on PulseAudio's mainloop thread whenever the
@@ -16,6 +19,9 @@ struct pa_stream;
 // and sleeps in poll() while no stream plays. A stream keeps half a second queued at the server and
 // is topped up each time a tenth of a second has played, so the mainloop thread and the server
 // wake about ten times a second. stop() ends a stream at once, dropping what was queued.
+//
+// A stream starts with a short write (about 50 ms) that the server plays at once, and the rest of
+// its queue is rendered while that plays.
 //
 // The render function runs on the mainloop thread with its lock held; start(), stop() and
 // playedFrames() take the same lock, so no call to the render function overlaps them or comes
@@ -51,10 +57,16 @@ private:
     static void onContextState(pa_context *context, void *data);
     static void onStreamState(pa_stream *stream, void *data);
     static void onWrite(pa_stream *stream, std::size_t bytes, void *data);
+    static void onRefill(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data);
+    void write(std::size_t bytes);
     void disconnect();
 
     pa_threaded_mainloop *m_mainloop = nullptr;
     pa_context *m_context = nullptr;
     pa_stream *m_stream = nullptr;
     Render m_render;
+    // The first write of a stream is short, so that it starts sounding sooner; this event writes
+    // the rest of the server's first request right after it has been sent.
+    bool m_written = false;
+    pa_time_event *m_refill = nullptr;
 };
