@@ -3,12 +3,14 @@
 // than a threshold at a PulseAudio source (the null sink's monitor). Optionally presses a key in
 // the window (XTest) once it is drawn, as a user would press Play.
 //
-//   bench_launch [--title TITLE] [--key alt+p] [--source NAME] [--timeout MS] [--trace]
-//                -- PROGRAM ARGS...
+//   bench_launch [--title TEXT] [--key alt+p] [--delay MS] [--source NAME] [--timeout MS]
+//                [--trace] -- PROGRAM ARGS...
 //
-// Prints "mapped_ms sound_ms pid" (-1 for what was not asked for or did not happen) and leaves
-// the program running, its output sent to /dev/null: the caller ends it. --trace also prints the
-// moments on the monotonic clock to stderr ("T ms what"), to line them up with the program's own.
+// --title names text in the window's title; --delay waits that long more before the key. Prints
+// "mapped_ms key_ms sound_ms pid", each time from the start of the program (-1 for what was not
+// asked for or did not happen), and leaves the program running, its output sent to /dev/null:
+// the caller ends it. --trace also prints the moments on the monotonic clock to stderr
+// ("T ms what"), to line them up with the program's own.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -111,14 +113,15 @@ private:
     std::atomic<double> m_heard { -1 };
 };
 
-bool titleIs(Display *display, Window window, const std::string &title)
+// The window's title contains the given text (players show the song in it).
+bool titleHas(Display *display, Window window, const std::string &title)
 {
     char *name = nullptr;
     if (!XFetchName(display, window, &name) || !name)
         return false;
-    const bool same = title == name;
+    const bool has = std::string(name).find(title) != std::string::npos;
     XFree(name);
-    return same;
+    return has;
 }
 
 // Presses a key such as "alt+p" in the window: focus it, then the modifier and the key.
@@ -153,6 +156,7 @@ int main(int argc, char *argv[])
     std::string key;
     const char *source = nullptr;
     double timeout = 10000;
+    double delay = 0;
     bool trace = false;
     int at = 1;
     for (; at < argc && std::strcmp(argv[at], "--") != 0; ++at) {
@@ -162,7 +166,9 @@ int main(int argc, char *argv[])
         }
         if (at + 1 >= argc)
             break;
-        if (!std::strcmp(argv[at], "--title"))
+        if (!std::strcmp(argv[at], "--delay"))
+            delay = std::atof(argv[++at]);
+        else if (!std::strcmp(argv[at], "--title"))
             title = argv[++at];
         else if (!std::strcmp(argv[at], "--key"))
             key = argv[++at];
@@ -219,7 +225,7 @@ int main(int argc, char *argv[])
         if (event.type != MapNotify || event.xmap.override_redirect)
             continue;
         const double when = nowMs();
-        if (!titleIs(display, event.xmap.window, title))
+        if (!titleHas(display, event.xmap.window, title))
             continue;
         mapped = when - start;
         window = event.xmap.window;
@@ -259,6 +265,7 @@ int main(int argc, char *argv[])
                 break;
         }
         XDamageDestroy(display, damage);
+        usleep(useconds_t(delay * 1000));
         pressKey(display, window, key);
         pressed = nowMs();
         if (trace)
@@ -272,7 +279,8 @@ int main(int argc, char *argv[])
     }
     if (trace && heard >= 0)
         std::fprintf(stderr, "T %.2f sound\n", heard);
-    std::printf("%.1f %.1f %d\n", mapped, heard < 0 ? -1.0 : heard - start, int(pid));
+    std::printf("%.1f %.1f %.1f %d\n", mapped, pressed < 0 ? -1.0 : pressed - start,
+        heard < 0 ? -1.0 : heard - start, int(pid));
     if (display)
         XCloseDisplay(display);
     return 0;
