@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct pa_threaded_mainloop;
@@ -46,7 +47,7 @@ public:
     bool start(Render render, std::string &error);
     // Ends the stream; what the server had queued is not played.
     void stop();
-    bool streaming() const { return m_stream; }
+    bool streaming() const { return bool(m_stream); }
 
     // Frames of the stream the server has played so far.
     std::int64_t playedFrames();
@@ -61,12 +62,21 @@ private:
     void write(std::size_t bytes);
     void disconnect();
 
-    pa_threaded_mainloop *m_mainloop = nullptr;
-    pa_context *m_context = nullptr;
-    pa_stream *m_stream = nullptr;
+    struct Deleter
+    {
+        void operator()(pa_threaded_mainloop *mainloop) const;
+        void operator()(pa_context *context) const;
+        void operator()(pa_stream *stream) const;
+    };
+    template <typename T> using Ptr = std::unique_ptr<T, Deleter>;
+
+    // Declared in the order they are made; disconnect() ends them in reverse.
+    Ptr<pa_threaded_mainloop> m_mainloop;
+    Ptr<pa_context> m_context;
+    Ptr<pa_stream> m_stream;
     Render m_render;
-    // The first write of a stream is short, so that it starts sounding sooner; this event writes
-    // the rest of the server's first request right after it has been sent.
+    // The first write of a stream is short, so that it starts sounding sooner; this event (freed
+    // by the mainloop's API) writes the rest of the server's first request right after it.
     bool m_written = false;
     pa_time_event *m_refill = nullptr;
 };
