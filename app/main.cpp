@@ -5,7 +5,37 @@
 #include "platform/termination_signals.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+// Runs a function once, when the widget it watches is first painted.
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(std::function<void()> function)
+        : m_function(std::move(function))
+    { }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && m_function) {
+            watched->removeEventFilter(this);
+            std::exchange(m_function, {})();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_function;
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -27,6 +57,10 @@ int main(int argc, char *argv[])
     sequencer.setNoAudioHandler(
         [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
+    // The synthesizer and the sound server connection are readied once the window is on screen:
+    // started sooner, the loading contends with Qt's start-up and the window shows later.
+    FirstPaint firstPaint([&sequencer] { sequencer.prepare(); });
+    window.installEventFilter(&firstPaint);
 
     // A termination signal (the session ending, Ctrl+C, a closed terminal) closes the window as
     // its close button does, and the program ends once that close is through, whatever the answer

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QStyleOptionButton>
 #include <QTimer>
 
@@ -91,6 +92,26 @@ void fitCaptions(QWidget *control, const QStringList &captions)
     control->setFont(font);
 }
 
+// A push button whose Alt-letter clicks it at once: Qt's own shows the button pressed for 100 ms
+// first, which would delay Play by as much.
+class CommandButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::Shortcut || !isEnabled()
+            || static_cast<QShortcutEvent *>(event)->isAmbiguous())
+            return QPushButton::event(event);
+        if (focusPolicy() & Qt::TabFocus)
+            setFocus(Qt::ShortcutFocusReason);
+        click();
+        return true;
+    }
+};
+
 } // namespace
 
 Form1::Form1(Platform &platform, QWidget *parent)
@@ -144,7 +165,7 @@ void Form1::createButtonsAndLists()
     const QPalette controlPalette = QApplication::palette();
     for (int index : ButtonTabOrder) {
         const ButtonLayout &row = Buttons.at(index);
-        auto *button = new QPushButton(QString::fromLatin1(row.caption), this);
+        auto *button = new CommandButton(QString::fromLatin1(row.caption), this);
         button->setGeometry(twipsRect(ButtonLeft, row.top, ButtonWidth, ButtonHeight));
         button->setPalette(controlPalette);
         button->setEnabled(row.enabled);

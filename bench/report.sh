@@ -1,15 +1,38 @@
 #!/usr/bin/env bash
-# Prints Quavrel's performance report: each figure a median of several runs, each comparison
-# measured side by side in the same run. Runs the real program under Xvfb, with a private
-# PulseAudio server whose null sink stands in for the sound card.
-#   bench/report.sh [BUILD_DIR]     (a Release or RelWithDebInfo build; RUNS=5 by default)
-# Needs: xvfb xdotool pulseaudio pulseaudio-utils fluidsynth fluid-soundfont-gm.
+# Prints Quavrel's performance report beside TiMidity++ (timidity -Os) and Audacious with its
+# FluidSynth plug-in, all on the same song and SoundFont (FluidR3_GM) and measured in one run,
+# the players taking turns. Each program runs for real: under Xvfb, playing to a private PulseAudio
+# server whose null sink stands in for the sound card. Start-up and first sound are timed from
+# outside by bench_launch: to the window's MapNotify, and to the first loud sample at the sink's
+# monitor. Figures are medians of RUNS runs (5) for start-up and of PLAY_RUNS (3) while playing.
+#   bench/report.sh [BUILD_DIR]     (a Release or RelWithDebInfo build with bench_launch)
+# The comparison players are no dependencies of Quavrel or of its tests: this script installs
+# what it needs itself when missing (apt-get, through sudo unless run as root): xvfb pulseaudio
+# pulseaudio-utils libasound2-plugins (TiMidity's ALSA output reaches PulseAudio through it)
+# timidity audacious audacious-plugins fluid-soundfont-gm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 runs=${RUNS:-5}
-soundfont=${QUAVREL_SOUNDFONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
+play_runs=${PLAY_RUNS:-3}
+soundfont=/usr/share/sounds/sf2/FluidR3_GM.sf2
 song=$(realpath "${SONG:-../shared/midi/real/midly__Clementi.mid}")
+launch=$build/bench/bench_launch
+[ -x "$launch" ] || { echo "no $launch: build it (needs libx11-dev libxtst-dev libxdamage-dev libpulse-dev)" >&2; exit 1; }
+
+packages=(xvfb pulseaudio pulseaudio-utils libasound2-plugins timidity audacious audacious-plugins
+  fluid-soundfont-gm)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -q >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -21,133 +44,144 @@ trap cleanup EXIT
 
 export QUAVREL_SOUNDFONT=$soundfont
 unset QUAVREL_AUDIO_DRIVER QT_QPA_PLATFORM
-Xvfb :87 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of its own: Xvfb picks a free number and writes it to the pipe.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=:87
+read -r -t 10 display <"$work/display"
+export DISPLAY=:$display
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target="file:$work/pulse.log" \
+  --load=module-native-protocol-unix --load=module-cli-protocol-unix \
   --load="module-null-sink sink_name=bench" >/dev/null 2>&1
 pactl set-default-sink bench
+server=$(pgrep -n -x pulseaudio)
 sleep 1
 
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+switches() { cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
 rss_mb() { awk -v key="$2:" '$1 == key { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
-window_of() { # window_of TITLE: waits for a window with exactly that title
-  local id=""
-  for _ in $(seq 2000); do
-    id=$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1) && [ -n "$id" ] && break
-  done
-  echo "$id"
-}
+hz=$(getconf CLK_TCK)
 
-# The settings folders: none, and one remembering an album of 1,000 songs.
-mkdir -p "$work/empty" "$work/album/Quavrel" "$work/dense/Quavrel"
-for i in $(seq 1000); do printf '/home/user/Music/MIDI/Collection/Song number %04d.mid\r\n' "$i"; done >"$work/big.alp"
-printf '[Startup]\nAlbum=%s\n' "$work/big.alp" >"$work/album/Quavrel/Quavrel.conf"
+# Settings folders: Quavrel with no album and with an album of the one song; Audacious fresh for
+# each run, its FluidSynth plug-in on the same SoundFont.
+mkdir -p "$work/empty" "$work/dense/Quavrel"
 printf '%s\r\n' "$song" >"$work/dense.alp"
 printf '[Startup]\nAlbum=%s\n' "$work/dense.alp" >"$work/dense/Quavrel/Quavrel.conf"
-
-start_ms() { # start_ms PROGRAM TITLE CONFIG: time from launch to its window on screen
-  local t0 pid ms
-  t0=$(now_ms)
-  XDG_CONFIG_HOME=$3 "$1" >/dev/null 2>&1 &
-  pid=$!
-  window_of "$2" >/dev/null
-  ms=$(( $(now_ms) - t0 ))
-  kill "$pid"; wait "$pid" 2>/dev/null || true
-  echo "$ms"
+audacious_config() {
+  rm -rf "$work/audacious"
+  mkdir -p "$work/audacious/audacious"
+  printf '[amidiplug]\nfsyn_soundfont_file=%s\n' "$soundfont" >"$work/audacious/audacious/config"
+  echo "$work/audacious"
 }
-bare=$(for _ in $(seq "$runs"); do start_ms "$build/bench/bench_bare_window" "Bare Qt window" "$work/empty"; done | median)
-plain=$(for _ in $(seq "$runs"); do start_ms "$build/quavrel" "Quavrel v1.04" "$work/empty"; done | median)
-remembered=$(for _ in $(seq "$runs"); do start_ms "$build/quavrel" "Quavrel v1.04" "$work/album"; done | median)
 
-# Idle: memory of the shown window, and CPU ticks over 10 s while stopped.
-XDG_CONFIG_HOME=$work/empty "$build/quavrel" >/dev/null 2>&1 &
-idle=$!
-pids+=($idle)
-window_of "Quavrel v1.04" >/dev/null
-sleep 1
-idle_rss=$(rss_mb $idle VmRSS)
-ticks0=$(cpu_ticks $idle)
-sleep 10
-idle_ticks=$(( $(cpu_ticks $idle) - ticks0 ))
-kill $idle; wait $idle 2>/dev/null || true
-
-# Play to first sound at the sink: record the sink's monitor, press Alt+P, and place the first
-# loud frame on the clock by counting back from the end of the recording.
-first_sound() { # first_sound COLD|WARM
-  local pid window parec t_key t_stop result frames first
-  XDG_CONFIG_HOME=$work/dense "$build/quavrel" >/dev/null 2>&1 &
-  pid=$!
-  window=$(window_of "Quavrel v1.04")
-  xdotool windowfocus --sync "$window"
-  if [ "$1" = WARM ]; then # play once so that the SoundFont is loaded, then stop
-    xdotool key alt+p; sleep 2; xdotool key alt+t; sleep 1
-  fi
-  parec -d bench.monitor --raw --format=s16le --channels=2 --rate=44100 --latency-msec=5 >"$work/capture.raw" &
-  parec=$!
-  sleep 1
-  t_key=$(now_ms)
-  xdotool key alt+p
-  sleep 2
-  t_stop=$(now_ms)
-  kill $parec; wait $parec 2>/dev/null || true
-  kill "$pid"; wait "$pid" 2>/dev/null || true
-  result=$("$build/bench/bench_scan_raw" <"$work/capture.raw")
-  frames=${result% *}
-  first=${result#* }
-  [ "$first" -ge 0 ] || { echo "-1"; return; }
-  echo $(( t_stop - (frames - first) * 1000 / 44100 - t_key ))
+# launch NAME: starts one program under bench_launch; prints "mapped key sound pid".
+launch() {
+  case $1 in
+  bare) "$launch" --title "Bare Qt window" -- "$build/bench/bench_bare_window" ;;
+  quavrel) XDG_CONFIG_HOME=$work/dense "$launch" --title "Quavrel v1.04" --key alt+p \
+    --source bench.monitor -- "$build/quavrel" ;;
+  quavrel-up) XDG_CONFIG_HOME=$work/dense "$launch" --title "Quavrel v1.04" --key alt+p \
+    --delay 2000 --source bench.monitor -- "$build/quavrel" ;;
+  quavrel-idle) XDG_CONFIG_HOME=$work/empty "$launch" --title "Quavrel v1.04" -- "$build/quavrel" ;;
+  timidity) "$launch" --source bench.monitor -- timidity -Os "$song" ;;
+  audacious) XDG_CONFIG_HOME=$(audacious_config) "$launch" --title "Audacious" \
+    --source bench.monitor -- audacious -p "$song" ;;
+  audacious-idle) XDG_CONFIG_HOME=$(audacious_config) "$launch" --title "Audacious" -- audacious ;;
+  esac
 }
-cold=$(for _ in $(seq "$runs"); do first_sound COLD; done | median)
-warm=$(for _ in $(seq "$runs"); do first_sound WARM; done | median)
+finish() { kill "$1" 2>/dev/null || true; sleep 0.5; kill -9 "$1" 2>/dev/null || true; sleep 0.3; }
 
-# While a dense song plays: CPU of the player and of the sound server over 10 s, and the
-# player's peak memory; Quavrel against the fluidsynth command-line player on the same song.
-server=$(pgrep -n -x pulseaudio)
-playing() { # playing quavrel|fluidsynth: prints "player% server% peakMB"
-  local pid window p0 s0 p1 s1 peak
-  if [ "$1" = quavrel ]; then
-    XDG_CONFIG_HOME=$work/dense "$build/quavrel" >/dev/null 2>&1 &
-    pid=$!
-    window=$(window_of "Quavrel v1.04")
-    xdotool windowfocus --sync "$window" key alt+p
-  else
-    fluidsynth -q -n -i -a pulseaudio "$soundfont" "$song" >/dev/null 2>&1 &
-    pid=$!
-  fi
-  sleep 3
-  p0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server")
-  sleep 10
-  p1=$(cpu_ticks "$pid"); s1=$(cpu_ticks "$server")
-  peak=$(rss_mb "$pid" VmHWM)
-  kill "$pid"; wait "$pid" 2>/dev/null || true
-  echo "$(( p1 - p0 )) $(( s1 - s0 )) $peak"
-}
-hz=$(getconf CLK_TCK)
-declare -A cpu_player cpu_server peak
-for who in quavrel fluidsynth; do
-  for _ in $(seq 3); do playing $who; done >"$work/$who.txt"
-  cpu_player[$who]=$(awk '{ print $1 }' "$work/$who.txt" | median)
-  cpu_server[$who]=$(awk '{ print $2 }' "$work/$who.txt" | median)
-  peak[$who]=$(awk '{ print $3 }' "$work/$who.txt" | median)
+# Start-up and first sound, the programs taking turns.
+for _ in $(seq "$runs"); do
+  for who in bare quavrel quavrel-up timidity audacious; do
+    out=$(launch $who)
+    echo "$out" >>"$work/launch-$who.txt"
+    finish "${out##* }"
+  done
 done
-pct() { awk -v t="$1" -v hz="$hz" 'BEGIN { printf "%.1f %%", 100 * t / hz / 10 }'; }
+field() { awk -v f="$2" '$f >= 0 { print $f }' "$work/launch-$1.txt" | median; }
+minus() { awk -v a="$2" -v b="$3" '$a >= 0 && $b >= 0 { print $a - $b }' "$work/launch-$1.txt" | median; }
+failed() { awk -v f="$2" '$f < 0' "$work/launch-$1.txt" | wc -l; }
 
-printf '\n| measure | Quavrel | reference | target |\n|---|---|---|---|\n'
-printf '| start to window shown, no album | %s ms | bare Qt window %s ms | 30 ms |\n' "$plain" "$bare"
-printf '| start to window shown, album of 1,000 songs | %s ms | | |\n' "$remembered"
-printf '| memory of the idle window (RSS) | %s MB | | 30 MB |\n' "$idle_rss"
-printf '| CPU ticks over 10 s while stopped | %s | | 0 |\n' "$idle_ticks"
-printf '| Play to first sound at the sink, SoundFont not loaded | %s ms | | 250 ms |\n' "$cold"
-printf '| Play to first sound at the sink, SoundFont loaded | %s ms | | 40 ms |\n' "$warm"
-printf '| CPU while playing %s: player + sound server | %s + %s | fluidsynth %s + %s | 3 %% together |\n' \
-  "$(basename "$song")" "$(pct "${cpu_player[quavrel]}")" "$(pct "${cpu_server[quavrel]}")" \
-  "$(pct "${cpu_player[fluidsynth]}")" "$(pct "${cpu_server[fluidsynth]}")"
-printf '| peak memory while playing | %s MB | fluidsynth %s MB | no more than fluidsynth |\n' "${peak[quavrel]}" "${peak[fluidsynth]}"
+# Idle: memory of the shown window and, for Quavrel, CPU ticks over 10 s while stopped.
+for who in quavrel-idle audacious-idle; do
+  for _ in $(seq "$play_runs"); do
+    out=$(launch $who)
+    pid=${out##* }
+    sleep 3
+    t0=$(cpu_ticks "$pid")
+    rss=$(rss_mb "$pid" VmRSS)
+    [ $who = quavrel-idle ] && sleep 10
+    echo "$rss $(( $(cpu_ticks "$pid") - t0 ))" >>"$work/idle-$who.txt"
+    finish "$pid"
+  done
+done
+
+# While the song plays: CPU of the player and of the sound server over 10 s, their voluntary
+# context switches (wake-ups), the player's peak memory, and then the server's underruns over 5 s
+# (its debug log).
+playing() {
+  local out pid p0 s0 w0 v0 p1 s1 w1 v1 peak before underruns
+  out=$(launch "$1")
+  pid=${out##* }
+  sleep 3
+  p0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server"); w0=$(switches "$pid"); v0=$(switches "$server")
+  sleep 10
+  p1=$(cpu_ticks "$pid"); s1=$(cpu_ticks "$server"); w1=$(switches "$pid"); v1=$(switches "$server")
+  peak=$(rss_mb "$pid" VmHWM)
+  before=$(grep -c "Underrun on" "$work/pulse.log" || true)
+  pacmd set-log-level 4 >/dev/null
+  sleep 5
+  pacmd set-log-level 1 >/dev/null
+  underruns=$(( $(grep -c "Underrun on" "$work/pulse.log" || true) - before ))
+  finish "$pid"
+  echo "$(( p1 - p0 )) $(( s1 - s0 )) $(( (w1 - w0) / 10 )) $(( (v1 - v0) / 10 )) $peak $underruns"
+}
+for _ in $(seq "$play_runs"); do
+  for who in quavrel timidity audacious; do playing $who >>"$work/play-$who.txt"; done
+done
+col() { awk -v f="$2" '{ print $f }' "$work/$1.txt" | median; }
+pct() { awk -v t="$1" -v hz="$hz" 'BEGIN { printf "%.1f %%", 100 * t / hz / 10 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+row() { # row LABEL UNIT QUAVREL TIMIDITY AUDACIOUS TARGET
+  printf '| %s | %s%s | %s%s | %s%s | %s | %s | %s |\n' "$1" "$3" "$2" "$4" "${4:+$2}" "$5" "${5:+$2}" \
+    "$(ratio "$3" "$4")" "$(ratio "$3" "$5")" "$6"
+}
+
+for who in quavrel timidity audacious; do
+  for f in 1 2 3 4 5 6; do eval "p_${who}_$f=$(col play-$who $f)"; done
+done
+printf '\nSong %s, SoundFont %s; medians of %s runs (start-up) and %s runs (playing).\n' \
+  "$(basename "$song")" "$(basename "$soundfont")" "$runs" "$play_runs"
+printf '\n| figure | Quavrel | TiMidity++ | Audacious | Quavrel/TiMidity++ | Quavrel/Audacious | target |\n'
+printf '|---|---|---|---|---|---|---|\n'
+row "start to window mapped" " ms" "$(field quavrel 1)" "" "$(field audacious 1)" \
+  "bare Qt window $(field bare 1) ms"
+row "start and Play to first sound at the sink" " ms" "$(field quavrel 3)" "$(field timidity 3)" \
+  "$(field audacious 3)" "no more than TiMidity++"
+row "Play to first sound, window up for 2 s" " ms" "$(minus quavrel-up 3 2)" "" "" "under 30 ms"
+printf '| CPU while playing: player + sound server | %s + %s | %s + %s | %s + %s | %s | %s | no more than TiMidity++ |\n' \
+  "$(pct "$p_quavrel_1")" "$(pct "$p_quavrel_2")" "$(pct "$p_timidity_1")" "$(pct "$p_timidity_2")" \
+  "$(pct "$p_audacious_1")" "$(pct "$p_audacious_2")" \
+  "$(ratio $((p_quavrel_1 + p_quavrel_2)) $((p_timidity_1 + p_timidity_2)))" \
+  "$(ratio $((p_quavrel_1 + p_quavrel_2)) $((p_audacious_1 + p_audacious_2)))"
+printf '| voluntary context switches per second: player / server | %s / %s | %s / %s | %s / %s | %s | %s | player under 150 |\n' \
+  "$p_quavrel_3" "$p_quavrel_4" "$p_timidity_3" "$p_timidity_4" "$p_audacious_3" "$p_audacious_4" \
+  "$(ratio "$p_quavrel_3" "$p_timidity_3")" "$(ratio "$p_quavrel_3" "$p_audacious_3")"
+row "memory while playing (peak RSS)" " MB" "$p_quavrel_5" "$p_timidity_5" "$p_audacious_5" "under 55 MB"
+row "memory of the idle window (RSS)" " MB" "$(col idle-quavrel-idle 1)" "" "$(col idle-audacious-idle 1)" \
+  "under 30 MB"
+printf '| CPU ticks over 10 s while stopped | %s | | | | | 0 |\n' "$(col idle-quavrel-idle 2)"
+printf '| underruns at the sink over 5 s of playing | %s | %s | %s | | | 0 |\n' \
+  "$p_quavrel_6" "$p_timidity_6" "$p_audacious_6"
+for who in quavrel quavrel-up timidity audacious; do
+  n=$(failed $who 3)
+  [ "$n" -eq 0 ] || printf '(%s: %s of %s runs heard no sound and are left out)\n' "$who" "$n" "$runs"
+done
+printf '\nLoad average at the end: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 
 printf '\nSong list (32767 songs):\n'
 QT_QPA_PLATFORM=offscreen "$build/bench/bench_songlist" 2>/dev/null | sed 's/^/  /'

@@ -5,6 +5,7 @@
 #include "midi/smf_writer.h"
 #include "platform/regular_file.h"
 #include "platform/sequencer_command.h"
+#include "sequencer/pulse_output.h"
 #include "sequencer/soundfont.h"
 
 #include <QFile>
@@ -32,6 +33,8 @@ const QLatin1StringView NoAudioMessage(
 // about 70 ms of latency, plenty for a jukebox.
 constexpr int PeriodSize = 1024;
 constexpr int Periods = 3;
+// Frames rendered at a time into a PulseAudio stream's buffer.
+constexpr int RenderSlice = 512;
 
 // Reads a regular file whole; anything else is refused without waiting (see RegularFile).
 std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes)
@@ -123,14 +126,13 @@ void SequencerDevice::FluidDeleter::operator()(_fluid_audio_driver_t *driver) co
 SequencerDevice::SequencerDevice(Output output, SampleLoading loading)
     : m_output(output)
     , m_loading(loading)
-{
-    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
-        fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
-}
+{ }
 
 SequencerDevice::~SequencerDevice()
 {
+    finishPreparing();
     closeSong();
+    m_pulse.reset();
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
     if (m_holder) {
         for (int channel = 0; channel < HolderChannels; ++channel)
@@ -142,6 +144,30 @@ SequencerDevice::~SequencerDevice()
     m_holderSettings.reset();
     m_synth.reset();
     m_settings.reset();
+}
+
+void SequencerDevice::prepare()
+{
+    if (m_synth || m_preparing.joinable())
+        return;
+    const bool pulse
+        = m_output == Output::Audio && qEnvironmentVariableIsEmpty("QUAVREL_AUDIO_DRIVER");
+    m_preparing = std::thread([this, pulse] {
+        // Quiet: what went wrong is said by the first open, on the window's thread.
+        loadSynth();
+        if (pulse) {
+            auto output = std::make_unique<PulseOutput>();
+            std::string error;
+            if (output->connect(error))
+                m_pulse = std::move(output);
+        }
+    });
+}
+
+void SequencerDevice::finishPreparing()
+{
+    if (m_preparing.joinable())
+        m_preparing.join();
 }
 
 void SequencerDevice::setNoAudioHandler(std::function<void(const QString &)> handler)
@@ -215,7 +241,7 @@ std::uint32_t SequencerDevice::play()
             return 0;
         // Played to its end: start again from the beginning with a fresh player.
         fluid_player_stop(m_player.get());
-        m_driver.reset();
+        closeAudioOutput();
         m_started = false;
         m_player.reset();
     }
@@ -224,7 +250,7 @@ std::uint32_t SequencerDevice::play()
     fluid_synth_reverb_on(m_synth.get(), -1, 1);
     fluid_synth_chorus_on(m_synth.get(), -1, 1);
     fluid_player_play(m_player.get());
-    if (m_output == Output::Audio && !m_driver) {
+    if (m_output == Output::Audio && !audioOutputOpen()) {
         QString reason;
         if (!openAudioOutput(reason)) {
             // Leave no started player behind, so that the song reads as not playing; the next
@@ -246,19 +272,27 @@ std::uint32_t SequencerDevice::play()
 
 QString SequencerDevice::mode() const
 {
-    const bool playing = m_started
-        && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
+    bool playing = m_started && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
         && std::int64_t(m_tick.load(std::memory_order_relaxed)) < std::int64_t(m_endTick);
+    if (m_started && m_pulse && m_pulse->streaming()) {
+        // The server still has the end of the song queued; a broken stream plays nothing more.
+        const std::int64_t end = m_endFrame.load();
+        playing = !m_pulse->failed() && (playing || (end >= 0 && m_pulse->playedFrames() < end));
+    }
     return playing ? QStringLiteral("playing") : QStringLiteral("stopped");
 }
 
 void SequencerDevice::closeSong()
 {
+    // With no song open nothing sounds (the last close silenced it), and prepare()'s thread may
+    // still be building the synthesizer: nothing to do.
+    if (!m_open)
+        return;
     // Safe while the audio thread runs: the player stops sending events, the thread ends with
     // its driver, and only then are the voices silenced and the player freed.
     if (m_player)
         fluid_player_stop(m_player.get());
-    m_driver.reset();
+    closeAudioOutput();
     if (m_synth) {
         fluid_synth_all_sounds_off(m_synth.get(), -1);
         // The reverb and chorus keep sounding the voices' tails: silence them until the next
@@ -274,8 +308,25 @@ void SequencerDevice::closeSong()
 
 bool SequencerDevice::ensureSynth()
 {
-    if (m_synth)
-        return true;
+    finishPreparing();
+    if (!m_synth)
+        loadSynth();
+    // Said here, on the window's thread, also when prepare()'s thread loaded the synthesizer.
+    if (!m_soundFontMessage.isEmpty() && !m_soundFontReported) {
+        m_soundFontReported = true;
+        qWarning(
+            "Quavrel: %s", qUtf8Printable(m_soundFontMessage.section(QLatin1Char('\n'), 0, 0)));
+        if (m_noAudioHandler)
+            m_noAudioHandler(m_soundFontMessage);
+    }
+    return bool(m_synth);
+}
+
+bool SequencerDevice::loadSynth()
+{
+    // Set here rather than at construction: FluidSynth is loaded by its first use.
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+        fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
     FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
     if (!settings)
         return false;
@@ -291,12 +342,7 @@ bool SequencerDevice::ensureSynth()
         return false;
     const SoundFont::Loaded loaded = SoundFont::load(
         synth.get(), settings.get(), [] { return QString::fromStdString(lastFluidError()); });
-    if (!loaded.message.isEmpty() && !m_soundFontReported) {
-        m_soundFontReported = true;
-        qWarning("Quavrel: %s", qUtf8Printable(loaded.message.section(QLatin1Char('\n'), 0, 0)));
-        if (m_noAudioHandler)
-            m_noAudioHandler(loaded.message);
-    }
+    m_soundFontMessage = loaded.message;
     if (loaded.id < 0)
         return false;
     m_settings = std::move(settings);
@@ -423,6 +469,7 @@ bool SequencerDevice::startPlayer()
         return false;
     }
     m_tick.store(0);
+    m_endFrame.store(-1);
     fluid_player_set_tick_callback(m_player.get(), &SequencerDevice::onTick, this);
     return true;
 }
@@ -449,8 +496,15 @@ bool SequencerDevice::openAudioOutput(QString &reason)
         && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
         qputenv("JACK_NO_START_SERVER", "1");
 
-    quietAudioLibraries();
     QStringList reasons;
+    if (chosen.isEmpty()) {
+        std::string error;
+        if (startPulseOutput(error))
+            return true;
+        reasons.append(QStringLiteral("pulseaudio: ") + QString::fromStdString(error));
+        candidates.removeAll(QStringLiteral("pulseaudio"));
+    }
+    quietAudioLibraries();
     for (const QString &name : std::as_const(candidates)) {
         clearFluidError();
         if (fluid_settings_setstr(m_settings.get(), "audio.driver", name.toUtf8().constData())
@@ -462,18 +516,49 @@ bool SequencerDevice::openAudioOutput(QString &reason)
         const std::string error = lastFluidError();
         const QString why = error.empty() ? QStringLiteral("it could not be opened")
                                           : QString::fromStdString(error);
-        reasons.append(candidates.size() > 1 ? name + QStringLiteral(": ") + why : why);
+        reasons.append(chosen.isEmpty() ? name + QStringLiteral(": ") + why : why);
     }
     if (!reasons.isEmpty())
         reason = reasons.join(QStringLiteral("; "));
     return false;
 }
 
+bool SequencerDevice::startPulseOutput(std::string &error)
+{
+    if (!m_pulse)
+        m_pulse = std::make_unique<PulseOutput>();
+    m_renderedFrames = 0;
+    return m_pulse->start(
+        [this](float *samples, int frames) {
+            // In slices, so that the tick callback places the song's end within one of them.
+            for (int done = 0; done < frames; done += RenderSlice) {
+                const int count = std::min(RenderSlice, frames - done);
+                float *at = samples + 2 * done;
+                fluid_synth_write_float(m_synth.get(), count, at, 0, 2, at, 1, 2);
+                m_renderedFrames += count;
+            }
+        },
+        error);
+}
+
+// No render call runs once this returns.
+void SequencerDevice::closeAudioOutput()
+{
+    m_driver.reset();
+    if (m_pulse)
+        m_pulse->stop();
+}
+
+bool SequencerDevice::audioOutputOpen() const
+{
+    return m_driver || (m_pulse && m_pulse->streaming());
+}
+
 std::vector<float> SequencerDevice::render(int frames)
 {
     std::vector<float> samples(static_cast<std::size_t>(std::max(frames, 0)) * 2, 0.0f);
     // Never alongside an audio thread that renders the same synthesizer.
-    if (m_synth && !m_driver && frames > 0)
+    if (m_synth && !audioOutputOpen() && frames > 0)
         fluid_synth_write_float(m_synth.get(), frames, samples.data(), 0, 2, samples.data(), 1, 2);
     return samples;
 }
@@ -485,7 +570,12 @@ QString SequencerDevice::soundFontPath()
 
 int SequencerDevice::onTick(void *data, int tick)
 {
-    static_cast<SequencerDevice *>(data)->m_tick.store(tick, std::memory_order_relaxed);
+    auto *device = static_cast<SequencerDevice *>(data);
+    device->m_tick.store(tick, std::memory_order_relaxed);
+    // Called as the synthesizer renders, before the events at this tick: the frame where the end
+    // of the song begins to sound.
+    if (std::int64_t(tick) >= std::int64_t(device->m_endTick) && device->m_endFrame.load() < 0)
+        device->m_endFrame.store(device->m_renderedFrames);
     return FLUID_OK;
 }
 

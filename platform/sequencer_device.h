@@ -9,7 +9,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+class PulseOutput;
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -19,18 +22,25 @@ struct _fluid_audio_driver_t;
 // The sequencer device on libfluidsynth: opens one song at a time under the alias "canyon",
 // plays it through an audio output in the background and answers its mode.
 //
+// prepare() does the one-time work on a thread of its own: the synthesizer with its SoundFont,
+// and the connection to the sound server. The first open waits for whatever is left of it.
+//
 // Open reads the file with the own bounded MIDI reader and hands FluidSynth a canonical file it
 // wrote itself, so that FluidSynth's parser never sees a malformed one. The synthesizer and its
-// SoundFont are created at the first successful open and kept; the audio output exists only
-// while a song is open and has been played, so with no song open there is no audio thread.
+// SoundFont are created at the first successful open (or by prepare()) and kept. The audio output
+// is Quavrel's own PulseAudio stream, or one of FluidSynth's drivers when QUAVREL_AUDIO_DRIVER
+// names one or PulseAudio cannot be reached. Nothing renders while no song plays: a stream or
+// driver exists only while a song is open and has been played; the PulseAudio connection is kept,
+// held by a thread that sleeps.
 // The synthesizer loads a SoundFont's samples per instrument (FluidSynth's dynamic sample
 // loading): open loads those of every instrument the song can select, from the calling thread,
 // and keeps them referenced by a second synthesizer that shares the SoundFont and never plays, so
 // the audio thread never reads the SoundFont from disk. Instruments of earlier songs are
 // released at the next open.
 //
-// FluidSynth's audio thread calls back into this class only to store the current tick and log
-// lines; nothing there touches Qt.
+// FluidSynth's audio thread, or PulseAudio's, calls back into this class only to render, store
+// the current tick and log lines; nothing there touches Qt. With PulseAudio the song reads as
+// playing until the server has played its last event.
 class SequencerDevice
 {
 public:
@@ -66,6 +76,9 @@ public:
     ~SequencerDevice();
     SequencerDevice(const SequencerDevice &) = delete;
     SequencerDevice &operator=(const SequencerDevice &) = delete;
+
+    // Starts creating the synthesizer and connecting to the sound server on another thread.
+    void prepare();
 
     // Runs one command string; 0 on success, else one of the codes above. The status query
     // stores "playing" or "stopped" in *reply (at most replyLength - 1 characters).
@@ -110,6 +123,11 @@ private:
     bool createHolder();
     void holdInstruments(const Smf::Song &song);
     bool openAudioOutput(QString &reason);
+    bool startPulseOutput(std::string &error);
+    void closeAudioOutput();
+    bool audioOutputOpen() const;
+    bool loadSynth();
+    void finishPreparing();
 
     static int onTick(void *data, int tick);
     // FluidSynth's last error message (its log is one per process, so is this capture).
@@ -121,9 +139,20 @@ private:
     std::function<void(const QString &)> m_noAudioHandler;
     bool m_noAudioReported = false;
     bool m_soundFontReported = false;
+    // What to tell the user about the SoundFont, from the last load of the synthesizer.
+    QString m_soundFontMessage;
 
-    // Written by FluidSynth's audio thread, read here.
+    // Written by the audio thread, read here.
     std::atomic<int> m_tick { 0 };
+    // Frames rendered into the PulseAudio stream (touched by the audio thread only while it
+    // plays), and the frame of the stream where the song's last event sounds (-1 before).
+    std::int64_t m_renderedFrames = 0;
+    std::atomic<std::int64_t> m_endFrame { -1 };
+
+    // prepare()'s thread: until the first open joins it, it alone touches the synthesizer and
+    // m_pulse, and no song is open.
+    std::thread m_preparing;
+    std::unique_ptr<PulseOutput> m_pulse;
 
     FluidPtr<_fluid_hashtable_t> m_settings;
     FluidPtr<_fluid_synth_t> m_synth;
