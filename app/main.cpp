@@ -1,8 +1,8 @@
 #include "app/main_window.h"
 #include "desktop/desktop_session.h"
 #include "platform/qt_platform.h"
-#include "platform/sequencer_device.h"
 #include "platform/termination_signals.h"
+#include "sequencer/sequencer_device.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -3,7 +3,7 @@
 // through one device, offline. Target: resident memory after the last song within 20 MB of
 // memory after the first. Run by hand: bench_sample_memory [songs] [--full]
 
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>

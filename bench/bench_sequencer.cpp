@@ -7,7 +7,7 @@
 #include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>

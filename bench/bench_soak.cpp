@@ -9,8 +9,8 @@
 // build without sanitizers only.
 
 #include "app/main_window.h"
-#include "platform/sequencer_device.h"
 #include "midi/smf_writer.h"
+#include "sequencer/sequencer_device.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 #include "platform/qt_platform.h"
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
 
@@ -316,7 +316,8 @@ void TestAlbums::startUpAndClose()
     QCOMPARE(m_window->AlbumPath, row.entry);
     QCOMPARE(m_window->songCount(), row.songs);
     QCOMPARE(m_window->album->text(), row.caption);
-    QVERIFY(!cut || m_fake.messageBoxes.at(0).text.startsWith(row.entry + " holds more than 32767"));
+    QVERIFY(
+        !cut || m_fake.messageBoxes.at(0).text.startsWith(row.entry + " holds more than 32767"));
     m_window->appendSong(QStringLiteral("/m/x"), {});
     m_window->AlbumChanged = row.answer != 0;
     m_fake.messageBoxAnswers = { row.answer, MsgBox::IdNo };

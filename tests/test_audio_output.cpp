@@ -1,4 +1,4 @@
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QProcess>

@@ -1,5 +1,5 @@
 #include "midi/smf_canonical.h"
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/sequencer_command.h"
+#include "sequencer/sequencer_command.h"
 
 #include <QStringList>
 

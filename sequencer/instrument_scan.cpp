@@ -1,4 +1,4 @@
-#include "platform/instrument_scan.h"
+#include "sequencer/instrument_scan.h"
 
 #include <initializer_list>
 #include <span>

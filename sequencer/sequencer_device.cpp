@@ -1,11 +1,11 @@
-#include "platform/sequencer_device.h"
+#include "sequencer/sequencer_device.h"
 
 #include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
 #include "platform/regular_file.h"
-#include "platform/sequencer_command.h"
 #include "sequencer/pulse_output.h"
+#include "sequencer/sequencer_command.h"
 #include "sequencer/soundfont.h"
 
 #include <QFile>

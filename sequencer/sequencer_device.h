@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/instrument_scan.h"
+#include "sequencer/instrument_scan.h"
 
 #include <QString>
 
