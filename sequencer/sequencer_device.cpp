@@ -5,6 +5,7 @@
 #include "midi/smf_writer.h"
 #include "platform/regular_file.h"
 #include "sequencer/pulse_output.h"
+#include "sequencer/sample_holder.h"
 #include "sequencer/sequencer_command.h"
 #include "sequencer/soundfont.h"
 
@@ -16,12 +17,8 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <dlfcn.h>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -33,8 +30,6 @@ const QLatin1StringView NoAudioMessage(
 // about 70 ms of latency, plenty for a jukebox.
 constexpr int PeriodSize = 1024;
 constexpr int Periods = 3;
-// Frames rendered at a time into a PulseAudio stream's buffer.
-constexpr int RenderSlice = 512;
 
 // Reads a regular file whole; anything else is refused without waiting (see RegularFile).
 std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes)
@@ -53,75 +48,7 @@ std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes
     return 0;
 }
 
-// FluidSynth's log is one hook per process, used from any of its threads: its messages are kept
-// here instead of printed, the last error for the user.
-struct FluidLog
-{
-    std::mutex mutex;
-    std::string lastError;
-
-    static FluidLog &instance()
-    {
-        static FluidLog log;
-        return log;
-    }
-
-    static void capture(int level, const char *message, void *data)
-    {
-        if (level > FLUID_ERR || !message)
-            return;
-        auto *log = static_cast<FluidLog *>(data);
-        const std::lock_guard lock(log->mutex);
-        log->lastError = message;
-    }
-};
-
-// The holder synthesizer keeps one instrument per channel; FluidSynth allows at most 256.
-constexpr int HolderChannels = 256;
-
-void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
-void ignoreJackMessage(const char *) { }
-
-// The ALSA and JACK libraries that FluidSynth's drivers use print their own errors to stderr;
-// when they are loaded, their messages are dropped too (FluidSynth's log says what failed).
-void quietAudioLibraries()
-{
-    using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
-    using JackHandler = void (*)(const char *);
-    if (void *alsa = ::dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
-        reinterpret_cast<int (*)(AlsaHandler)>(alsa)(ignoreAlsaError);
-    for (const char *name : { "jack_set_error_function", "jack_set_info_function" }) {
-        if (void *jack = ::dlsym(RTLD_DEFAULT, name))
-            reinterpret_cast<void (*)(JackHandler)>(jack)(ignoreJackMessage);
-    }
-}
-
-void listOption(void *data, const char *, const char *option)
-{
-    static_cast<QStringList *>(data)->append(QString::fromUtf8(option));
-}
-
 } // namespace
-
-void SequencerDevice::FluidDeleter::operator()(_fluid_hashtable_t *settings) const
-{
-    delete_fluid_settings(settings);
-}
-
-void SequencerDevice::FluidDeleter::operator()(_fluid_synth_t *synth) const
-{
-    delete_fluid_synth(synth);
-}
-
-void SequencerDevice::FluidDeleter::operator()(_fluid_player_t *player) const
-{
-    delete_fluid_player(player);
-}
-
-void SequencerDevice::FluidDeleter::operator()(_fluid_audio_driver_t *driver) const
-{
-    delete_fluid_audio_driver(driver);
-}
 
 SequencerDevice::SequencerDevice(Output output, SampleLoading loading)
     : m_output(output)
@@ -134,14 +61,7 @@ SequencerDevice::~SequencerDevice()
     closeSong();
     m_pulse.reset();
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
-    if (m_holder) {
-        for (int channel = 0; channel < HolderChannels; ++channel)
-            fluid_synth_unset_program(m_holder.get(), channel);
-        if (fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0))
-            fluid_synth_remove_sfont(m_holder.get(), sfont);
-        m_holder.reset();
-    }
-    m_holderSettings.reset();
+    m_holder.reset();
     m_synth.reset();
     m_settings.reset();
 }
@@ -220,7 +140,8 @@ std::uint32_t SequencerDevice::open(const QString &path)
     if (!ensureSynth())
         return NoSynthesizer;
     // No audio thread runs now: the song's instruments are loaded here, not while it plays.
-    holdInstruments(canonical.song);
+    if (m_holder)
+        m_holder->hold(canonical.song);
     m_songFile = Smf::writeSong(canonical.song);
     m_endTick = canonical.song.endTick;
     if (!startPlayer()) {
@@ -325,8 +246,7 @@ bool SequencerDevice::ensureSynth()
 bool SequencerDevice::loadSynth()
 {
     // Set here rather than at construction: FluidSynth is loaded by its first use.
-    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
-        fluid_set_log_function(level, &FluidLog::capture, &FluidLog::instance());
+    FluidLog::capture();
     FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
     if (!settings)
         return false;
@@ -341,118 +261,24 @@ bool SequencerDevice::loadSynth()
     if (!synth)
         return false;
     const SoundFont::Loaded loaded = SoundFont::load(
-        synth.get(), settings.get(), [] { return QString::fromStdString(lastFluidError()); });
+        synth.get(), settings.get(), [] { return QString::fromStdString(FluidLog::lastError()); });
     m_soundFontMessage = loaded.message;
     if (loaded.id < 0)
         return false;
     m_settings = std::move(settings);
     m_synth = std::move(synth);
-    if (m_loading == SampleLoading::Dynamic && !createHolder()) {
+    if (m_loading == SampleLoading::Dynamic) {
+        m_holder = std::make_unique<SampleHolder>(m_synth.get());
         // Without it the audio thread loads what the song selects, as FluidSynth itself does.
-        m_holder.reset();
-        m_holderSettings.reset();
+        if (!m_holder->valid())
+            m_holder.reset();
     }
     return true;
 }
 
-bool SequencerDevice::createHolder()
-{
-    // A synthesizer that never renders: no voices to speak of, no effects.
-    m_holderSettings.reset(new_fluid_settings());
-    if (!m_holderSettings)
-        return false;
-    fluid_settings_setint(m_holderSettings.get(), "synth.midi-channels", HolderChannels);
-    fluid_settings_setint(m_holderSettings.get(), "synth.polyphony", 1);
-    fluid_settings_setint(m_holderSettings.get(), "synth.reverb.active", 0);
-    fluid_settings_setint(m_holderSettings.get(), "synth.chorus.active", 0);
-    m_holder.reset(new_fluid_synth(m_holderSettings.get()));
-    fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0);
-    return m_holder && sfont && fluid_synth_add_sfont(m_holder.get(), sfont) != FLUID_FAILED;
-}
-
-void SequencerDevice::holdInstruments(const Smf::Song &song)
-{
-    if (!m_holder)
-        return;
-    fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth.get(), 0);
-    if (!sfont)
-        return;
-    std::array<int, InstrumentScan::Channels> banks {};
-    for (int channel = 0; channel < InstrumentScan::Channels; ++channel) {
-        int sfontId = 0;
-        int program = 0;
-        fluid_synth_get_program(
-            m_synth.get(), channel, &sfontId, &banks[std::size_t(channel)], &program);
-    }
-
-    // The presets the synthesizer picks for each request, with its fallbacks for missing ones.
-    // Those its channels hold from the last song stay too: the song's first program changes let
-    // go of them in the audio thread, which should not free their samples there either.
-    std::vector<fluid_preset_t *> needed;
-    for (int channel = 0; channel < InstrumentScan::Channels; ++channel) {
-        fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth.get(), channel);
-        if (preset && std::find(needed.begin(), needed.end(), preset) == needed.end())
-            needed.push_back(preset);
-    }
-    const auto find
-        = [sfont](int bank, int program) { return fluid_sfont_get_preset(sfont, bank, program); };
-    for (const InstrumentScan::Request &request : m_scan.scan(song, banks)) {
-        fluid_preset_t *preset = find(request.bank, request.program);
-        if (!preset && request.drum)
-            preset = find(InstrumentScan::DrumBank, 0);
-        if (!preset && !request.drum)
-            preset = find(0, request.program);
-        if (!preset && !request.drum)
-            preset = find(0, 0);
-        if (preset && std::find(needed.begin(), needed.end(), preset) == needed.end())
-            needed.push_back(preset);
-    }
-
-    // Channels that hold a needed preset keep it; the missing ones are selected before the
-    // presets no longer needed are let go, so shared samples are never unloaded and reloaded.
-    std::vector<fluid_preset_t *> held(HolderChannels);
-    std::vector<bool> keep(HolderChannels, false);
-    for (int channel = 0; channel < HolderChannels; ++channel)
-        held[std::size_t(channel)] = fluid_synth_get_channel_preset(m_holder.get(), channel);
-    std::vector<fluid_preset_t *> missing;
-    for (fluid_preset_t *preset : needed) {
-        std::size_t at = 0;
-        while (at < held.size() && (held[at] != preset || keep[at]))
-            ++at;
-        if (at == held.size())
-            missing.push_back(preset);
-        else
-            keep[at] = true;
-    }
-    std::size_t channel = 0;
-    for (fluid_preset_t *preset : missing) {
-        while (channel < keep.size() && keep[channel])
-            ++channel;
-        // More instruments than channels (no General MIDI song has them): the rest load when
-        // the song selects them, as without the holder.
-        if (channel == keep.size())
-            break;
-        fluid_synth_program_select(m_holder.get(), int(channel), fluid_sfont_get_id(sfont),
-            fluid_preset_get_banknum(preset), fluid_preset_get_num(preset));
-        keep[channel] = true;
-    }
-    for (std::size_t i = 0; i < keep.size(); ++i) {
-        if (!keep[i] && held[i])
-            fluid_synth_unset_program(m_holder.get(), int(i));
-    }
-}
-
 int SequencerDevice::heldInstrumentCount() const
 {
-    if (!m_holder)
-        return 0;
-    std::vector<fluid_preset_t *> presets;
-    for (int channel = 0; channel < HolderChannels; ++channel) {
-        fluid_preset_t *preset = fluid_synth_get_channel_preset(m_holder.get(), channel);
-        if (preset && std::find(presets.begin(), presets.end(), preset) == presets.end())
-            presets.push_back(preset);
-    }
-    return int(presets.size());
+    return m_holder ? m_holder->instrumentCount() : 0;
 }
 
 std::uint64_t SequencerDevice::soundFontBytesRead()
@@ -472,86 +298,6 @@ bool SequencerDevice::startPlayer()
     m_endFrame.store(-1);
     fluid_player_set_tick_callback(m_player.get(), &SequencerDevice::onTick, this);
     return true;
-}
-
-bool SequencerDevice::openAudioOutput(QString &reason)
-{
-    QStringList candidates;
-    const QString chosen = qEnvironmentVariable("QUAVREL_AUDIO_DRIVER");
-    if (!chosen.isEmpty()) {
-        candidates.append(chosen);
-    } else {
-        QStringList built;
-        fluid_settings_foreach_option(m_settings.get(), "audio.driver", &built, listOption);
-        for (const char *name : { "pulseaudio", "alsa", "jack", "oss" }) {
-            if (built.contains(QLatin1StringView(name)))
-                candidates.append(QString::fromLatin1(name));
-        }
-        if (candidates.isEmpty())
-            reason = QStringLiteral(
-                "This FluidSynth has none of the audio drivers pulseaudio, alsa, jack, oss.");
-    }
-    // A jukebox must not start a JACK server of its own.
-    if (candidates.contains(QLatin1StringView("jack"))
-        && !qEnvironmentVariableIsSet("JACK_NO_START_SERVER"))
-        qputenv("JACK_NO_START_SERVER", "1");
-
-    QStringList reasons;
-    if (chosen.isEmpty()) {
-        std::string error;
-        if (startPulseOutput(error))
-            return true;
-        reasons.append(QStringLiteral("pulseaudio: ") + QString::fromStdString(error));
-        candidates.removeAll(QStringLiteral("pulseaudio"));
-    }
-    quietAudioLibraries();
-    for (const QString &name : std::as_const(candidates)) {
-        clearFluidError();
-        if (fluid_settings_setstr(m_settings.get(), "audio.driver", name.toUtf8().constData())
-            == FLUID_OK) {
-            m_driver.reset(new_fluid_audio_driver(m_settings.get(), m_synth.get()));
-            if (m_driver)
-                return true;
-        }
-        const std::string error = lastFluidError();
-        const QString why = error.empty() ? QStringLiteral("it could not be opened")
-                                          : QString::fromStdString(error);
-        reasons.append(chosen.isEmpty() ? name + QStringLiteral(": ") + why : why);
-    }
-    if (!reasons.isEmpty())
-        reason = reasons.join(QStringLiteral("; "));
-    return false;
-}
-
-bool SequencerDevice::startPulseOutput(std::string &error)
-{
-    if (!m_pulse)
-        m_pulse = std::make_unique<PulseOutput>();
-    m_renderedFrames = 0;
-    return m_pulse->start(
-        [this](float *samples, int frames) {
-            // In slices, so that the tick callback places the song's end within one of them.
-            for (int done = 0; done < frames; done += RenderSlice) {
-                const int count = std::min(RenderSlice, frames - done);
-                float *at = samples + 2 * done;
-                fluid_synth_write_float(m_synth.get(), count, at, 0, 2, at, 1, 2);
-                m_renderedFrames += count;
-            }
-        },
-        error);
-}
-
-// No render call runs once this returns.
-void SequencerDevice::closeAudioOutput()
-{
-    m_driver.reset();
-    if (m_pulse)
-        m_pulse->stop();
-}
-
-bool SequencerDevice::audioOutputOpen() const
-{
-    return m_driver || (m_pulse && m_pulse->streaming());
 }
 
 std::vector<float> SequencerDevice::render(int frames)
@@ -577,18 +323,4 @@ int SequencerDevice::onTick(void *data, int tick)
     if (std::int64_t(tick) >= std::int64_t(device->m_endTick) && device->m_endFrame.load() < 0)
         device->m_endFrame.store(device->m_renderedFrames);
     return FLUID_OK;
-}
-
-std::string SequencerDevice::lastFluidError()
-{
-    FluidLog &log = FluidLog::instance();
-    const std::lock_guard lock(log.mutex);
-    return log.lastError;
-}
-
-void SequencerDevice::clearFluidError()
-{
-    FluidLog &log = FluidLog::instance();
-    const std::lock_guard lock(log.mutex);
-    log.lastError.clear();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequencer/instrument_scan.h"
+#include "sequencer/fluid.h"
 
 #include <QString>
 
@@ -13,11 +13,7 @@
 #include <vector>
 
 class PulseOutput;
-
-struct _fluid_hashtable_t;
-struct _fluid_synth_t;
-struct _fluid_player_t;
-struct _fluid_audio_driver_t;
+class SampleHolder;
 
 // The sequencer device on libfluidsynth: opens one song at a time under the alias "canyon",
 // plays it through an audio output in the background and answers its mode.
@@ -105,23 +101,12 @@ public:
     int heldInstrumentCount() const;
 
 private:
-    struct FluidDeleter
-    {
-        void operator()(_fluid_hashtable_t *settings) const;
-        void operator()(_fluid_synth_t *synth) const;
-        void operator()(_fluid_player_t *player) const;
-        void operator()(_fluid_audio_driver_t *driver) const;
-    };
-    template <typename T> using FluidPtr = std::unique_ptr<T, FluidDeleter>;
-
     std::uint32_t open(const QString &path);
     std::uint32_t play();
     QString mode() const;
     void closeSong();
     bool ensureSynth();
     bool startPlayer();
-    bool createHolder();
-    void holdInstruments(const Smf::Song &song);
     bool openAudioOutput(QString &reason);
     bool startPulseOutput(std::string &error);
     void closeAudioOutput();
@@ -130,9 +115,6 @@ private:
     void finishPreparing();
 
     static int onTick(void *data, int tick);
-    // FluidSynth's last error message (its log is one per process, so is this capture).
-    static std::string lastFluidError();
-    static void clearFluidError();
 
     const Output m_output;
     const SampleLoading m_loading;
@@ -156,10 +138,8 @@ private:
 
     FluidPtr<_fluid_hashtable_t> m_settings;
     FluidPtr<_fluid_synth_t> m_synth;
-    // Holds the samples of the open song's instruments: one instrument per channel.
-    FluidPtr<_fluid_hashtable_t> m_holderSettings;
-    FluidPtr<_fluid_synth_t> m_holder;
-    InstrumentScan m_scan;
+    // Holds the samples of the open song's instruments (dynamic sample loading only).
+    std::unique_ptr<SampleHolder> m_holder;
 
     // The open song.
     bool m_open = false;

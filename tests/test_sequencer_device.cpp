@@ -1,4 +1,5 @@
 #include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
 #include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 

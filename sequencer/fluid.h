@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+struct _fluid_player_t;
+struct _fluid_audio_driver_t;
+
+// FluidSynth's objects, each deleted by FluidSynth's own function.
+struct FluidDeleter
+{
+    void operator()(_fluid_hashtable_t *settings) const;
+    void operator()(_fluid_synth_t *synth) const;
+    void operator()(_fluid_player_t *player) const;
+    void operator()(_fluid_audio_driver_t *driver) const;
+};
+template <typename T> using FluidPtr = std::unique_ptr<T, FluidDeleter>;
+
+// FluidSynth's log is one hook per process, called from any of its threads: its messages are
+// kept instead of printed, the last error for the user.
+namespace FluidLog {
+// Takes the log over; safe to call from any thread, any number of times.
+void capture();
+// The last error logged since clear().
+std::string lastError();
+void clear();
+} // namespace FluidLog
