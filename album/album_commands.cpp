@@ -21,8 +21,16 @@ QString albumFolder()
     return !music.isEmpty() && QFileInfo(music).isDir() ? music : QDir::homePath();
 }
 
-// The dialog settings both album commands make before each use.
-void setAlbumDialog(CommonDialog &dialog, const QString &title, const QString &fileName)
+// A failure shows its description alone: OK only, no icon, system-modal.
+void reportFailure(Platform &platform, const QString &description)
+{
+    platform.messageBox(description, MsgBox::OkOnly | MsgBox::SystemModal, AppTitle);
+}
+
+// Shows an album dialog with the settings both album commands make before each use. Gives the
+// chosen path; "" when the dialog was cancelled, failed (the failure is said) or gave no name.
+QString chooseAlbum(Platform &platform, CommonDialog &dialog, DialogKind kind, const QString &title,
+    const QString &fileName)
 {
     dialog.CancelError = true;
     dialog.MaxFileSize = 15000;
@@ -31,12 +39,10 @@ void setAlbumDialog(CommonDialog &dialog, const QString &title, const QString &f
     dialog.InitDir = albumFolder();
     dialog.FileName = fileName;
     dialog.Filter = QStringLiteral("Midi Album: *.alp|*.alp");
-}
-
-// A failure shows its description alone: OK only, no icon, system-modal.
-void reportFailure(Platform &platform, const QString &description)
-{
-    platform.messageBox(description, MsgBox::OkOnly | MsgBox::SystemModal, AppTitle);
+    const DialogOutcome chosen = platform.showFileDialog(kind, dialog);
+    if (chosen.error != 0 && chosen.error != CommonDialog::CancelErrorCode)
+        reportFailure(platform, chosen.description);
+    return chosen.error == 0 ? chosen.fileName : QString();
 }
 
 // Why the album at path cannot be saved over, when it exists but cannot be written (on a
@@ -62,19 +68,13 @@ void Form1::loadCommand()
     if (AlbumChanged == 1 && askSaveQuestion() == MsgBox::IdYes)
         saveCommand();
 
-    setAlbumDialog(Dlog, QStringLiteral("Load Midi Album"), QString());
-    const DialogOutcome chosen = m_platform.showFileDialog(DialogKind::Open, Dlog);
-    if (chosen.error == CommonDialog::CancelErrorCode)
-        return;
-    if (chosen.error != 0) {
-        reportFailure(m_platform, chosen.description);
-        return;
-    }
-    if (chosen.fileName.isEmpty())
+    const QString path
+        = chooseAlbum(m_platform, Dlog, DialogKind::Open, QStringLiteral("Load Midi Album"), {});
+    if (path.isEmpty())
         return;
 
     QString failure;
-    if (ReadAlbum(chosen.fileName, true, &failure) != AlbumRead::Whole) {
+    if (ReadAlbum(path, true, &failure) != AlbumRead::Whole) {
         reportFailure(m_platform, failure);
         return;
     }
@@ -88,15 +88,8 @@ void Form1::saveCommand()
     if (List1.count() == 0)
         return;
 
-    setAlbumDialog(Dlog, QStringLiteral("Save Midi List to Album"), AlbumPath);
-    const DialogOutcome chosen = m_platform.showFileDialog(DialogKind::Save, Dlog);
-    if (chosen.error == CommonDialog::CancelErrorCode)
-        return;
-    if (chosen.error != 0) {
-        reportFailure(m_platform, chosen.description);
-        return;
-    }
-    const QString path = chosen.fileName;
+    const QString path = chooseAlbum(
+        m_platform, Dlog, DialogKind::Save, QStringLiteral("Save Midi List to Album"), AlbumPath);
     if (path.isEmpty())
         return;
 
