@@ -8,6 +8,13 @@ struct _fluid_synth_t;
 struct _fluid_player_t;
 struct _fluid_audio_driver_t;
 
+// libfluidsynth is loaded at its first use, not with the program.
+namespace FluidLibrary {
+// Loads it, once; false, with the loader's reason, when it cannot be. No other FluidSynth
+// function may be called before this has succeeded.
+bool load(std::string &error);
+} // namespace FluidLibrary
+
 // FluidSynth's objects, each deleted by FluidSynth's own function.
 struct FluidDeleter
 {

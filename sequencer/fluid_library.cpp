@@ -3,31 +3,40 @@
 // prepares the synthesizer. Each FluidSynth function Quavrel calls is defined here and forwards to
 // the library's own, looked up once. A function missing here shows as a link error.
 
+#include "sequencer/fluid.h"
+
 #include <fluidsynth.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <string>
 
 namespace {
 
-void *library()
+struct Library
+{
+    void *handle = nullptr;
+    std::string error;
+};
+
+const Library &library()
 {
     // Global, so that the sound libraries it brings (ALSA, JACK) can be found by name too.
-    static void *const handle = [] {
-        void *loaded = ::dlopen("libfluidsynth.so.3", RTLD_NOW | RTLD_GLOBAL);
-        if (!loaded) {
-            std::fprintf(stderr, "Quavrel: cannot load FluidSynth: %s\n", ::dlerror());
-            std::abort();
-        }
-        return loaded;
+    static const Library loaded = [] {
+        Library library;
+        library.handle = ::dlopen("libfluidsynth.so.3", RTLD_NOW | RTLD_GLOBAL);
+        if (!library.handle)
+            library.error = ::dlerror();
+        return library;
     }();
-    return handle;
+    return loaded;
 }
 
+// Only reached once FluidLibrary::load() has succeeded.
 void *symbol(const char *name)
 {
-    void *found = ::dlsym(library(), name);
+    void *found = library().handle ? ::dlsym(library().handle, name) : nullptr;
     if (!found) {
         std::fprintf(stderr, "Quavrel: FluidSynth has no %s\n", name);
         std::abort();
@@ -36,6 +45,12 @@ void *symbol(const char *name)
 }
 
 } // namespace
+
+bool FluidLibrary::load(std::string &error)
+{
+    error = library().error;
+    return library().handle != nullptr;
+}
 
 #define FORWARD(Result, name, Parameters, Arguments)                                               \
     extern "C" Result name Parameters                                                              \

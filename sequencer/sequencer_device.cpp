@@ -233,18 +233,24 @@ bool SequencerDevice::ensureSynth()
     if (!m_synth)
         loadSynth();
     // Said here, on the window's thread, also when prepare()'s thread loaded the synthesizer.
-    if (!m_soundFontMessage.isEmpty() && !m_soundFontReported) {
-        m_soundFontReported = true;
+    if (!m_synthProblem.isEmpty() && !m_synthProblemReported) {
+        m_synthProblemReported = true;
         qWarning(
-            "Quavrel: %s", qUtf8Printable(m_soundFontMessage.section(QLatin1Char('\n'), 0, 0)));
+            "Quavrel: %s", qUtf8Printable(m_synthProblem.section(QLatin1Char('\n'), 0, 0)));
         if (m_noAudioHandler)
-            m_noAudioHandler(m_soundFontMessage);
+            m_noAudioHandler(m_synthProblem);
     }
     return bool(m_synth);
 }
 
 bool SequencerDevice::loadSynth()
 {
+    if (std::string error; !FluidLibrary::load(error)) {
+        m_synthProblem = QStringLiteral("FluidSynth could not be loaded, so songs cannot be "
+                                            "heard:\n%1\nInstall the package libfluidsynth3.")
+                                 .arg(QString::fromStdString(error));
+        return false;
+    }
     // Set here rather than at construction: FluidSynth is loaded by its first use.
     FluidLog::capture();
     FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
@@ -262,7 +268,7 @@ bool SequencerDevice::loadSynth()
         return false;
     const SoundFont::Loaded loaded = SoundFont::load(
         synth.get(), settings.get(), [] { return QString::fromStdString(FluidLog::lastError()); });
-    m_soundFontMessage = loaded.message;
+    m_synthProblem = loaded.message;
     if (loaded.id < 0)
         return false;
     m_settings = std::move(settings);

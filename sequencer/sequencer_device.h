@@ -120,9 +120,10 @@ private:
     const SampleLoading m_loading;
     std::function<void(const QString &)> m_noAudioHandler;
     bool m_noAudioReported = false;
-    bool m_soundFontReported = false;
-    // What to tell the user about the SoundFont, from the last load of the synthesizer.
-    QString m_soundFontMessage;
+    bool m_synthProblemReported = false;
+    // What to tell the user about the last attempt to make the synthesizer (its library, its
+    // SoundFont), said once.
+    QString m_synthProblem;
 
     // Written by the audio thread, read here.
     std::atomic<int> m_tick { 0 };
