@@ -235,8 +235,7 @@ bool SequencerDevice::ensureSynth()
     // Said here, on the window's thread, also when prepare()'s thread loaded the synthesizer.
     if (!m_synthProblem.isEmpty() && !m_synthProblemReported) {
         m_synthProblemReported = true;
-        qWarning(
-            "Quavrel: %s", qUtf8Printable(m_synthProblem.section(QLatin1Char('\n'), 0, 0)));
+        qWarning("Quavrel: %s", qUtf8Printable(m_synthProblem.section(QLatin1Char('\n'), 0, 0)));
         if (m_noAudioHandler)
             m_noAudioHandler(m_synthProblem);
     }
@@ -247,8 +246,8 @@ bool SequencerDevice::loadSynth()
 {
     if (std::string error; !FluidLibrary::load(error)) {
         m_synthProblem = QStringLiteral("FluidSynth could not be loaded, so songs cannot be "
-                                            "heard:\n%1\nInstall the package libfluidsynth3.")
-                                 .arg(QString::fromStdString(error));
+                                        "heard:\n%1\nInstall the package libfluidsynth3.")
+                             .arg(QString::fromStdString(error));
         return false;
     }
     // Set here rather than at construction: FluidSynth is loaded by its first use.
