@@ -178,7 +178,7 @@ void TestAlbums::load()
     const QString told = m_fake.messageBoxes.back().text;
     QVERIFY2(told.contains(row.failure) && told.contains(failed ? path : ""), qPrintable(told));
     QCOMPARE(m_window->List1.items().join(u'|'), row.paths);
-    QCOMPARE(m_fake.dialogs.back().dialog.InitDir, m_fixed.path()); // no Music folder yet
+    QCOMPARE(m_fake.dialogs.back().InitDir, m_fixed.path()); // no Music folder yet
     QCOMPARE(m_window->album->text(), row.caption);
     QCOMPARE(m_window->AlbumPath, row.opened ? path : Old);
     QCOMPARE(m_window->AlbumChanged, qint16(failed || !row.opened));
@@ -259,8 +259,8 @@ void TestAlbums::save()
     click(2);
     const bool failed = !row.cause.isEmpty() || row.songs == 0; // an empty list is not saved
     QCOMPARE(m_fake.dialogs.size(), size_t(row.songs > 0)); // nor asked for a name
-    for (const FakePlatform::DialogCall &shown : m_fake.dialogs)
-        QVERIFY(shown.dialog.FileName == Old && shown.dialog.InitDir == fixed("Music"));
+    for (const CommonDialog &shown : m_fake.dialogs)
+        QVERIFY(shown.FileName == Old && shown.InitDir == fixed("Music"));
     QCOMPARE(m_fake.messageBoxes.size(), size_t(!row.cause.isEmpty()));
     const QString text = m_fake.takeBoxes();
     QVERIFY2(text.contains(row.cause) && (text.isEmpty() || text.contains(path)), qPrintable(text));

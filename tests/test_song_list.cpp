@@ -115,7 +115,7 @@ class TestSongList : public QObject
                         word[1] == "yes" ? MsgBox::IdYes : MsgBox::IdNo);
                 QTest::mouseClick(button, Qt::LeftButton);
                 // The Add dialog opens in the folder of the last Add.
-                QVERIFY(verb != "Add" || fake->dialogs.back().dialog.InitDir == folder);
+                QVERIFY(verb != "Add" || fake->dialogs.back().InitDir == folder);
             }
             if (verb == "alt") {
                 QTest::keyClick(form.get(), Qt::Key(word[1].at(0).unicode()), Qt::AltModifier);

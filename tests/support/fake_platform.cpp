@@ -5,11 +5,9 @@
 std::uint32_t FakePlatform::sendCommand(const QString &command, QString *reply, int replyLength)
 {
     commands.append(command);
-    QString answer = command == QLatin1String("status canyon mode") ? mode : QString();
-    const std::uint32_t result = sequencer ? sequencer(command, &answer) : 0;
-    if (reply != nullptr && replyLength > 0 && result == 0)
-        *reply = answer.left(replyLength - 1);
-    return result;
+    if (reply != nullptr && replyLength > 0 && command == QLatin1String("status canyon mode"))
+        *reply = mode.left(replyLength - 1);
+    return 0;
 }
 
 int FakePlatform::messageBox(const QString &text, int style, const QString &title)
@@ -33,9 +31,9 @@ QString FakePlatform::takeBoxes()
     return boxes.join(QStringLiteral(" | "));
 }
 
-DialogOutcome FakePlatform::showFileDialog(DialogKind kind, const CommonDialog &dialog)
+DialogOutcome FakePlatform::showFileDialog(DialogKind, const CommonDialog &dialog)
 {
-    dialogs.push_back({ kind, dialog });
+    dialogs.push_back(dialog);
     if (dialogOutcomes.empty())
         return { dialog.CancelError ? CommonDialog::CancelErrorCode : 0, {}, {} };
     const DialogOutcome outcome = dialogOutcomes.front();

@@ -21,11 +21,6 @@ public:
         int style = 0;
         QString title;
     };
-    struct DialogCall
-    {
-        DialogKind kind = DialogKind::Open;
-        CommonDialog dialog;
-    };
 
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength) override;
     // The path as the program would put it into the open command.
@@ -42,7 +37,7 @@ public:
     {
         settings.insert(application + u'/' + section + u'/' + key, value);
     }
-    QString programFolder() override { return folder; }
+    QString programFolder() override { return QStringLiteral("/opt/quavrel"); }
     QStringList findVolumeControl() override { return volumeControl; }
     bool startProgram(const QStringList &commandLine) override
     {
@@ -53,8 +48,7 @@ public:
     void processEvents() override
     {
         ++processEventsCalls;
-        if (runRealEvents)
-            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
         if (onProcessEvents)
             onProcessEvents();
     }
@@ -64,9 +58,7 @@ public:
     // its title, before a colon, when that is not the program's), joined by " | "; forgets them.
     QString takeBoxes();
 
-    // The sequencer: the handler answers each command; without one every command succeeds and
-    // "status canyon mode" answers mode.
-    std::function<std::uint32_t(const QString &command, QString *reply)> sequencer;
+    // The sequencer: every command succeeds, and "status canyon mode" answers mode.
     QString mode = QStringLiteral("stopped");
     QStringList commands;
 
@@ -78,21 +70,18 @@ public:
 
     // File dialogs: outcomes taken from the front; an empty queue cancels.
     std::deque<DialogOutcome> dialogOutcomes;
-    std::vector<DialogCall> dialogs;
+    std::vector<CommonDialog> dialogs;
 
     // Settings, keyed "application/section/key".
     QMap<QString, QString> settings;
 
-    QString folder = QStringLiteral("/opt/quavrel");
     QStringList volumeControl;
     QList<QStringList> startedPrograms;
     bool waitCursor = false;
 
-    // processEvents lets the real pending events run (unless runRealEvents is false), then
-    // onProcessEvents.
+    // processEvents lets the real pending events run, then onProcessEvents.
     int processEventsCalls = 0;
     std::function<void()> onProcessEvents;
-    bool runRealEvents = true;
 
     // Seeds handed out for shuffles: seed, seed + 1, ...
     std::uint32_t seed = 1;
