@@ -71,9 +71,9 @@ private Q_SLOTS:
     void rendersMatchFullLoading_data();
     void rendersMatchFullLoading();
     void earlierInstrumentsAreReleased();
-    void noAudioOutputIsReportedOnce();
     void threadCycles();
-    void brokenSoundFontIsSaidOnceAndReplaced();
+    void problemsAreSaidOnce_data();
+    void problemsAreSaidOnce();
 
 private:
     QString write(const QString &name, const QByteArray &bytes)
@@ -237,28 +237,6 @@ void TestSequencerDevice::earlierInstrumentsAreReleased()
     QCOMPARE(SequencerDevice::soundFontBytesRead(), read);
 }
 
-void TestSequencerDevice::noAudioOutputIsReportedOnce()
-{
-    const QByteArray driver = qgetenv("QUAVREL_AUDIO_DRIVER");
-    const auto restore = qScopeGuard([&driver] { qputenv("QUAVREL_AUDIO_DRIVER", driver); });
-    qputenv("QUAVREL_AUDIO_DRIVER", "no-such-driver");
-    Device device(Output::Audio);
-    QStringList shown;
-    device.setNoAudioHandler([&shown](const QString &text) { shown.append(text); });
-    const QString path = write(u"quiet.mid"_s, oneNoteSong(500, 500));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Quavrel: no audio output"_s));
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        QCOMPARE(device.open(path), 0u);
-        QCOMPARE(device(u"play canyon"_s), SequencerDevice::NoAudioOutput);
-        QCOMPARE(device.mode(), u"stopped"_s);
-        QCOMPARE(device(u"close canyon"_s), 0u);
-    }
-    QCOMPARE(shown.size(), 1);
-    const QString text = u"No audio output could be opened, so songs cannot be heard.\n"_s;
-    QVERIFY2(
-        shown[0].startsWith(text) && shown[0].contains(u"no-such-driver"_s), qPrintable(shown[0]));
-}
-
 // FluidSynth's file driver renders in real time into fluidsynth.wav in the working folder, on
 // its own thread, while commands come from this one. Nothing here depends on how fast either
 // runs: every wait is for a condition, with a deadline far beyond a loaded machine's pace.
@@ -297,38 +275,55 @@ void TestSequencerDevice::threadCycles()
     }
 }
 
-// A SoundFont named by QUAVREL_SOUNDFONT that is missing, a FIFO, a text or a cut file is said
-// once, with the file and what is wrong with it, and songs sound with the system's instead.
-void TestSequencerDevice::brokenSoundFontIsSaidOnceAndReplaced()
+void TestSequencerDevice::problemsAreSaidOnce_data()
 {
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("said"); // besides the value
     const QString system = SequencerDevice::soundFontPath();
-    if (system.isEmpty())
-        QSKIP("no SoundFont installed");
     QFile whole(system);
     QVERIFY(whole.open(QIODevice::ReadOnly));
-    const QString cut = write(QStringLiteral("cut.sf2"), whole.read(100000));
-    const QString text = write(QStringLiteral("text.sf2"), "RIFF is what a SoundFont starts with");
-    const QString fifo = m_dir.filePath(QStringLiteral("fifo.sf2"));
+    const QString fifo = m_dir.filePath(u"fifo.sf2"_s);
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString song = write(QStringLiteral("fallback.mid"), SmfBuilder::oneNoteSong(500, 500));
-    const auto restore = qScopeGuard([] { qunsetenv("QUAVREL_SOUNDFONT"); });
-    for (const QString &broken : { m_dir.filePath(QStringLiteral("none.sf2")), fifo, text, cut }) {
-        qputenv("QUAVREL_SOUNDFONT", QFile::encodeName(broken));
-        Device device(Output::Offline);
-        QStringList shown;
-        device.setNoAudioHandler([&shown](const QString &message) { shown.append(message); });
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            QCOMPARE(device.open(song), 0u);
-            QCOMPARE(device(u"play canyon"_s), 0u);
-            QVERIFY(device.peak(20 * Block) > 0.05f);
-            QCOMPARE(device(u"close canyon"_s), 0u);
-        }
-        QCOMPARE(shown.size(), 1);
-        const QString &message = shown[0];
-        QVERIFY2(message.contains(broken) && message.contains(system)
-                && message.contains(QStringLiteral("QUAVREL_SOUNDFONT to")),
-            qPrintable(message));
+    const QByteArray soundFont = "QUAVREL_SOUNDFONT";
+    const QStringList instead { system, u"QUAVREL_SOUNDFONT to"_s };
+    QTest::newRow("no audio output")
+        << QByteArray("QUAVREL_AUDIO_DRIVER") << u"no-such-driver"_s
+        << QStringList { u"No audio output could be opened, so songs cannot be heard.\n"_s };
+    QTest::newRow("missing SoundFont") << soundFont << m_dir.filePath(u"none.sf2"_s) << instead;
+    QTest::newRow("FIFO") << soundFont << fifo << instead;
+    QTest::newRow("text") << soundFont << write(u"text.sf2"_s, "RIFF starts a SoundFont")
+                          << instead;
+    QTest::newRow("cut") << soundFont << write(u"cut.sf2"_s, whole.read(100000)) << instead;
+}
+
+// An audio output that cannot be opened, or a SoundFont named by QUAVREL_SOUNDFONT that is
+// missing, a FIFO, a text or a cut file, is said once, with what is wrong; with a broken
+// SoundFont, songs sound with the system's instead.
+void TestSequencerDevice::problemsAreSaidOnce()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QString, value);
+    QFETCH(QStringList, said);
+    const auto restore
+        = qScopeGuard([&variable, before = qgetenv(variable)] { qputenv(variable, before); });
+    qputenv(variable, QFile::encodeName(value));
+    const bool audio = variable == "QUAVREL_AUDIO_DRIVER";
+    Device device(audio ? Output::Audio : Output::Offline);
+    QStringList shown;
+    device.setNoAudioHandler([&shown](const QString &text) { shown.append(text); });
+    if (audio)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Quavrel: no audio output"_s));
+    const QString song = write(u"said.mid"_s, oneNoteSong(500, 500));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QCOMPARE(device.open(song), 0u);
+        QCOMPARE(device(u"play canyon"_s), audio ? SequencerDevice::NoAudioOutput : 0u);
+        QVERIFY(audio ? device.mode() == u"stopped"_s : device.peak(20 * Block) > 0.05f);
+        QCOMPARE(device(u"close canyon"_s), 0u);
     }
+    QCOMPARE(shown.size(), 1);
+    for (const QString &part : said << value)
+        QVERIFY2(shown[0].contains(part), qPrintable(shown[0]));
 }
 
 QTEST_GUILESS_MAIN(TestSequencerDevice)
