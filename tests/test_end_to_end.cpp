@@ -1,37 +1,49 @@
 #include "app/main_window.h"
+#include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDBusArgument>
+#include <QDBusInterface>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <X11/Xlib.h>
 
 #include <csignal>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
+const QString Mpris = u"org.mpris.MediaPlayer2.quavrel"_s;
+const QString Path = u"/org/mpris/MediaPlayer2"_s;
+const QString Player = u"org.mpris.MediaPlayer2.Player"_s;
 // Generous, for a machine busy with other builds: every wait ends as soon as its condition holds.
 constexpr int Deadline = 60000;
 
-QString run(const QStringList &xdotoolArguments)
+// What xdotool prints, line by line.
+QStringList xdotool(const QStringList &arguments)
 {
     QProcess xdotool;
-    xdotool.start(u"xdotool"_s, xdotoolArguments);
+    xdotool.start(u"xdotool"_s, arguments);
     xdotool.waitForFinished(Deadline);
-    return QString::fromUtf8(xdotool.readAllStandardOutput());
+    return QString::fromUtf8(xdotool.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 // The visible windows with exactly this title.
 QStringList windows(const QString &title)
 {
-    return run({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$' })
-        .split(u'\n', Qt::SkipEmptyParts);
+    return xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$' });
 }
 
 // Samples of the 16-bit WAV file that FluidSynth's file driver writes: is one clearly not silence?
@@ -44,49 +56,124 @@ bool hasSound(const QString &wavPath)
 
 } // namespace
 
-// The real program on a real X server, driven by xdotool: it plays its remembered album into
-// FluidSynth's file driver and writes the album entry back when its window is closed; SIGTERM,
-// SIGINT and SIGHUP close it as its close button does and end it whatever the save question gets.
+// Quavrel on the desktop: the real program on a private X server and session bus, driven as the
+// user, the window manager, the shell and the media keys drive it; and the window's captions
+// with DejaVu Sans as the only font.
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
+    void cleanup();
+    void captionsFitTheFallbackFont();
     void endToEnd_data();
     void endToEnd();
+    void mediaControlsAndLaterStarts();
+    void runsAloneWithoutBusOrMediaName();
+
+public Q_SLOTS:
+    void propertiesChanged(const QString &, const QVariantMap &properties) { changed = properties; }
 
 private:
+    QProcess *start(const QStringList &arguments);
     bool step(const QString &where, const QString &action);
+    QVariant get(const char *name) { return QDBusInterface(Mpris, Path, Player).property(name); }
+    void press(const QString &method) { QDBusInterface(Mpris, Path, Player).call(method); }
+    QString playing(const char *key) { return get("Metadata").toMap().value(key).toString(); }
+    QString url(const QString &name) { return QUrl::fromLocalFile(work.filePath(name)).toString(); }
 
-    QProcess m_xvfb;
-    QTemporaryDir m_work;
-    QStringList m_songs;
-    QProcess m_quavrel;
-    QString m_window;
+    QTemporaryDir work;
+    QProcess xvfb, bus;
+    QStringList songs;
+    QVariantMap changed;
+    std::vector<std::unique_ptr<QProcess>> quavrels;
+    QString window;
 };
 
 void TestEndToEnd::initTestCase()
 {
-    if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty()
-        || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
-        QSKIP("needs Xvfb and xdotool (packages xvfb and xdotool)");
-    // Xvfb picks a free display and writes its number to standard output; it must not reset (and
-    // refuse connections meanwhile) each time its last client has gone.
-    m_xvfb.start(
-        u"Xvfb"_s, u"-displayfd 1 -noreset -screen 0 640x480x24 -nolisten tcp"_s.split(u' '));
-    QVERIFY(QTest::qWaitFor([this] { return m_xvfb.canReadLine(); }, Deadline));
-    // For xdotool and the program alike; Qt's own dialogs whatever the desktop the test runs in.
-    qputenv("DISPLAY", ':' + m_xvfb.readLine().trimmed());
+    for (const char *tool : { "Xvfb", "xdotool", "dbus-daemon" })
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP("needs Xvfb, xdotool and dbus-daemon (packages xvfb, xdotool, dbus)");
+    QVERIFY(QDir::setCurrent(work.path()) && QDir().mkpath(u"endToEnd/Quavrel"_s));
+    for (const QString &name : { u"First Tune"_s, u"Second"_s, u"Third"_s }) {
+        songs.append(work.filePath(name + u".mid"_s));
+        QVERIFY(SmfBuilder::writeFile(songs.last(), SmfBuilder::oneNoteSong(900, 2000)));
+    }
+    QVERIFY(QDir().mkdir(u"songs"_s));
+    for (const QString &song : u"a.mid b.mid c.mid songs/a.mid songs/b.mid"_s.split(u' '))
+        QVERIFY(SmfBuilder::writeFile(song, SmfBuilder::oneNoteSong(60000, 60000)));
+    // A session bus of its own that starts no services (no accessibility bus, no dconf), and an X
+    // server that does not reset (and refuse connections) whenever its last client leaves.
+    QVERIFY(TestFiles::write(u"bus.conf"_s, R"(<busconfig><listen>unix:tmpdir=/tmp</listen><policy
+        context="default"><allow send_destination="*"/><allow eavesdrop="true"/><allow own="*"/>
+        </policy></busconfig>)"));
+    bus.start(u"dbus-daemon"_s, u"--nofork --print-address=1 --config-file=bus.conf"_s.split(u' '));
+    xvfb.start(u"Xvfb"_s, u"-displayfd 1 -nolisten tcp -noreset"_s.split(u' '));
+    for (QProcess *server : { &bus, &xvfb })
+        QTRY_VERIFY_WITH_TIMEOUT(server->canReadLine(), Deadline);
+    // Set before the test's own bus connection is made; the programs started inherit it all, and
+    // ask for Qt's own dialogs whatever the desktop the test runs in.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    qputenv("DISPLAY", ':' + xvfb.readLine().trimmed());
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("QT_QPA_PLATFORMTHEME", "generic");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work.filePath(u"config"_s)));
     qputenv("QUAVREL_AUDIO_DRIVER", "file");
-    for (const QString &name : { u"First Tune"_s, u"Second"_s, u"Third"_s }) {
-        m_songs.append(m_work.filePath(name + u".mid"_s));
-        QVERIFY(SmfBuilder::writeFile(m_songs.last(), SmfBuilder::oneNoteSong(900, 2000)));
+    QVERIFY(QDBusConnection::sessionBus().connect(Mpris, Path, u"org.freedesktop.DBus.Properties"_s,
+        u"PropertiesChanged"_s, this, SLOT(propertiesChanged(QString, QVariantMap))));
+}
+
+// Closed as the desktop closes programs at log-out; what does not close in time is killed.
+void TestEndToEnd::cleanup()
+{
+    for (const auto &quavrel : quavrels) {
+        quavrel->terminate();
+        quavrel->waitForFinished(Deadline);
     }
-    QVERIFY(QDir().mkpath(m_work.filePath(u"config/Quavrel"_s)));
+    quavrels.clear();
+}
+
+// Each test function's Quavrels share a settings folder; all run in the test's working folder.
+QProcess *TestEndToEnd::start(const QStringList &arguments)
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QTest::currentTestFunction())));
+    QProcess *quavrel = quavrels.emplace_back(std::make_unique<QProcess>()).get();
+    quavrel->setProcessChannelMode(QProcess::ForwardedChannels);
+    quavrel->start(u"" QUAVREL_BINARY_DIR "/quavrel"_s, arguments);
+    return quavrel;
+}
+
+// Where Liberation Sans is missing, each caption fits its control's box as the style lays it
+// out, at the largest size that fits.
+void TestEndToEnd::captionsFitTheFallbackFont()
+{
+    if (!QFile::exists(u"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"_s))
+        QSKIP("needs DejaVu Sans in /usr/share/fonts/truetype/dejavu (package fonts-dejavu-core)");
+    FakePlatform platform;
+    Form1 window(platform);
+    QList<std::pair<QWidget *, QString>> captions { { window.Label3, window.Label3->text() } };
+    for (QAbstractButton *button : window.findChildren<QAbstractButton *>())
+        captions.append({ button, button->text() });
+    for (const auto &[control, caption] : captions) {
+        QCOMPARE(QFontInfo(control->font()).family(), u"DejaVu Sans"_s);
+        QStyleOptionButton option;
+        option.initFrom(control);
+        const auto element = qobject_cast<QCheckBox *>(control) ? QStyle::SE_CheckBoxContents
+                                                                : QStyle::SE_PushButtonContents;
+        const QRect box = control == window.Label3
+            ? control->contentsRect()
+            : control->style()->subElementRect(element, &option, control);
+        const auto fits = [&](double points) {
+            QFont font = control->font();
+            font.setPointSizeF(points);
+            const QFontMetricsF metrics(font, control);
+            return metrics.horizontalAdvance(QString(caption).remove(u'&')) <= box.width()
+                && metrics.height() <= box.height();
+        };
+        const double size = control->font().pointSizeF();
+        QVERIFY2(fits(size) && (size == 8.25 || !fits(size + 0.25)), qPrintable(caption));
+    }
 }
 
 // In the main window ("window"), or in the box or dialog that shows over it: send a signal, type a
@@ -96,14 +183,14 @@ void TestEndToEnd::initTestCase()
 bool TestEndToEnd::step(const QString &where, const QString &action)
 {
     if (where == u"title"_s)
-        return QTest::qWaitFor([&] { return windows(action).contains(m_window); }, Deadline);
+        return QTest::qWaitFor([&] { return windows(action).contains(window); }, Deadline);
     const QString title = where == u"box"_s ? AppTitle
         : where == u"save"_s                ? u"Save Midi List to Album"_s
                                             : u"Add Midi Song"_s;
-    QString target = m_window;
+    QString target = window;
     const auto shows = [&] {
         const QStringList found = windows(title);
-        return !(target = found.value(found.indexOf(m_window) == 0 ? 1 : 0)).isEmpty();
+        return !(target = found.value(found.indexOf(window) == 0 ? 1 : 0)).isEmpty();
     };
     if (where != u"window"_s && !QTest::qWaitFor(shows, Deadline))
         return false;
@@ -111,76 +198,145 @@ bool TestEndToEnd::step(const QString &where, const QString &action)
         { u"TERM"_s, SIGTERM }, { u"INT"_s, SIGINT }, { u"HUP"_s, SIGHUP }
     }.value(action);
     if (signal != 0)
-        return ::kill(pid_t(m_quavrel.processId()), signal) == 0;
+        return ::kill(pid_t(quavrels.back()->processId()), signal) == 0;
     if (action == u"sound"_s)
-        return QTest::qWaitFor(
-            [&] { return hasSound(m_work.filePath(u"fluidsynth.wav"_s)); }, Deadline);
+        return QTest::qWaitFor([] { return hasSound(u"fluidsynth.wav"_s); }, Deadline);
     if (action == u"close"_s || action == u"unfocus"_s) {
         Display *display = XOpenDisplay(nullptr);
-        XEvent close { .xclient = { ClientMessage, 0, False, display, Window(m_window.toULong()),
+        XEvent close { .xclient = { ClientMessage, 0, False, display, Window(window.toULong()),
                            XInternAtom(display, "WM_PROTOCOLS", False), 32,
                            { .l = { long(XInternAtom(display, "WM_DELETE_WINDOW", False)) } } } };
         action == u"close"_s ? XSendEvent(display, close.xclient.window, False, NoEventMask, &close)
                              : XSetInputFocus(display, None, RevertToNone, CurrentTime);
         return XCloseDisplay(display) == 0;
     }
-    run({ u"windowfocus"_s, u"--sync"_s, target });
+    xdotool({ u"windowfocus"_s, u"--sync"_s, target });
     if (action.startsWith(u'/'))
-        run({ u"key"_s, u"ctrl+a"_s, u"type"_s, action });
-    run({ u"key"_s, action.startsWith(u'/') ? u"Return"_s : action });
-    return target == m_window || QTest::qWaitFor([&] { return !shows(); }, Deadline);
+        xdotool({ u"key"_s, u"ctrl+a"_s, u"type"_s, action });
+    xdotool({ u"key"_s, action.startsWith(u'/') ? u"Return"_s : action });
+    return target == window || QTest::qWaitFor([&] { return !shows(); }, Deadline);
 }
 
 void TestEndToEnd::endToEnd_data()
 {
     QTest::addColumn<QString>("steps");
-    const QString changed = u"window alt+a, add %1, window %2, "_s.arg(m_songs[2]);
+    const QString changed = u"window alt+a, add %1, window %2, "_s.arg(songs[2]);
     QTest::newRow("played, closed by its window")
         << u"window alt+p, title First Tune, window sound, box Return, "
            u"title Second, title Quavrel v1.04, window close"_s;
     QTest::newRow("TERM, nothing to save") << u"window TERM"_s;
     QTest::newRow("INT, answered No") << changed.arg(u"INT"_s) + u"box n"_s;
     QTest::newRow("HUP, answered Yes")
-        << changed.arg(u"HUP"_s) + u"box Return, save "_s + m_work.filePath(u"Night.alp"_s);
+        << changed.arg(u"HUP"_s) + u"box Return, save "_s + work.filePath(u"Night.alp"_s);
     QTest::newRow("TERM twice, at the question") << changed.arg(u"TERM"_s) + u"box TERM"_s;
     QTest::newRow("TERM twice, at Save") << changed.arg(u"TERM"_s) + u"box Return, save TERM"_s;
     QTest::newRow("TERM over a not-found box") << u"window alt+p, window unfocus, box TERM"_s;
 }
 
 // The program with an album that its start-up entry names, from when its window shows (it
-// catches signals from then on) until it has ended by itself, with the entry rewritten.
+// catches signals from then on) until it has ended by itself, with the entry rewritten:
+// SIGTERM, SIGINT and SIGHUP close it as its close button does, and end it whatever the save
+// question gets.
 void TestEndToEnd::endToEnd()
 {
     QFETCH(QString, steps);
     // The entry is read trimmed and written back as it was, unless another album was saved.
-    const QString album = m_work.filePath(u"Evening.alp"_s);
+    const QString album = work.filePath(u"Evening.alp"_s);
     const QString entry = u' ' + album + u"  "_s;
-    const QString night = m_work.filePath(u"Night.alp"_s);
+    const QString night = work.filePath(u"Night.alp"_s);
     const bool saved = steps.contains(night);
-    const QStringList songs { m_songs[0], m_work.filePath(u"Gone.mid"_s), m_songs[1] };
-    m_quavrel.kill(); // after a failed run
-    m_quavrel.waitForFinished(Deadline);
-    QVERIFY(TestFiles::write(album, TestFiles::albumBytes(songs)));
+    const QStringList list { songs[0], work.filePath(u"Gone.mid"_s), songs[1] };
+    QVERIFY(TestFiles::write(album, TestFiles::albumBytes(list)));
     // With a comment that only a rewrite of the file drops.
-    const QString conf = m_work.filePath(u"config/Quavrel/Quavrel.conf"_s);
+    const QString conf = work.filePath(u"endToEnd/Quavrel/Quavrel.conf"_s);
     QVERIFY(TestFiles::write(conf, "; by the test\n[Startup]\nAlbum=\"" + entry.toUtf8() + "\"\n"));
-    m_quavrel.setWorkingDirectory(m_work.path());
-    m_quavrel.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_quavrel.start(QStringLiteral(QUAVREL_BINARY_DIR "/quavrel"), {});
+    const QProcess *quavrel = start({});
     QVERIFY(QTest::qWaitFor(
-        [&] { return !(m_window = windows(AppTitle).value(0)).isEmpty(); }, Deadline));
+        [&] { return !(window = windows(AppTitle).value(0)).isEmpty(); }, Deadline));
     for (const QString &each : steps.split(u", "_s))
         QVERIFY2(step(each.section(u' ', 0, 0), each.section(u' ', 1)), qPrintable(each));
-    QVERIFY(QTest::qWaitFor([&] { return m_quavrel.state() == QProcess::NotRunning; }, Deadline));
-    QCOMPARE(std::pair(m_quavrel.exitStatus(), m_quavrel.exitCode()),
-        std::pair(QProcess::NormalExit, 0));
+    QVERIFY(QTest::qWaitFor([&] { return quavrel->state() == QProcess::NotRunning; }, Deadline));
+    QCOMPARE(
+        std::pair(quavrel->exitStatus(), quavrel->exitCode()), std::pair(QProcess::NormalExit, 0));
     QVERIFY(!TestFiles::read(conf).contains("; by the test"));
     QCOMPARE(QSettings(conf, QSettings::IniFormat).value(u"Startup/Album"_s).toString(),
         saved ? night : entry);
     // Only a Yes saves, and to the file chosen in the Save dialog.
     QCOMPARE(TestFiles::read(saved ? night : album),
-        TestFiles::albumBytes(saved ? songs + m_songs.mid(2) : songs));
+        TestFiles::albumBytes(saved ? list + songs.mid(2) : list));
 }
 
-QTEST_GUILESS_MAIN(TestEndToEnd)
+// A started Quavrel plays those of its files that exist and end in .mid; the media controls press
+// the window's buttons (Play only starts; PlayPause and Pause stop) and every change is announced.
+// A later start while a message box is open returns at once, and its files wait for the box to
+// close, then play; the blocked window takes no media requests.
+void TestEndToEnd::mediaControlsAndLaterStarts()
+{
+    start({ u"songs/a.mid"_s, u"songs/gone.mid"_s, u"bus.conf"_s, work.filePath(u"c.mid"_s) });
+    QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:url"), url(u"songs/a.mid"_s), Deadline);
+    press(u"Next"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:title"), u"c"_s, Deadline);
+    press(u"Stop"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(changed.value(u"PlaybackStatus"_s) == u"Stopped"_s, Deadline);
+    QVERIFY(changed.contains(u"Metadata"_s) && changed.value(u"CanGoNext"_s) == false);
+    press(u"Play"_s);
+    press(u"Play"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        qdbus_cast<QVariantMap>(changed.value(u"Metadata"_s)).value(u"xesam:title"_s) == u"a"_s,
+        Deadline);
+    for (const QString &method : { u"Pause"_s, u"PlayPause"_s, u"PlayPause"_s, u"PlayPause"_s }) {
+        const QString before = get("PlaybackStatus").toString();
+        press(method);
+        QTRY_VERIFY_WITH_TIMEOUT(get("PlaybackStatus").toString() != before, Deadline);
+    }
+
+    QVERIFY(QFile::remove(u"c.mid"_s));
+    press(u"Next"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(changed.value(u"CanPlay"_s) == false, Deadline);
+    press(u"Stop"_s);
+    // A later start in another folder names its file relative to that folder.
+    QDir::setCurrent(u"songs"_s);
+    QProcess *later = start({ u"b.mid"_s });
+    QDir::setCurrent(work.path());
+    QVERIFY(later->waitForFinished(Deadline) && later->exitCode() == 0);
+    QCOMPARE(playing("xesam:url"), url(u"c.mid"_s));
+    xdotool({ u"key"_s, u"Return"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:url"), url(u"songs/b.mid"_s), Deadline);
+    QDBusInterface(Mpris, Path, u"org.mpris.MediaPlayer2"_s).call(u"Quit"_s);
+    QVERIFY(quavrels.front()->waitForFinished(Deadline) && quavrels.front()->exitCode() == 0);
+}
+
+// With the media player's name owned by another program, Quavrel runs without it and is still
+// the one Quavrel: a later start hands its files over, and one without files only raises it.
+// Without a session bus, Quavrel starts alone, as it always has, and plays its files.
+void TestEndToEnd::runsAloneWithoutBusOrMediaName()
+{
+    QVERIFY(QDBusConnection::sessionBus().registerService(Mpris));
+    start({ u"a.mid"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
+    for (const QStringList &arguments : { QStringList { u"b.mid"_s }, QStringList {} }) {
+        QProcess *later = start(arguments);
+        QVERIFY(later->waitForFinished(Deadline) && later->exitCode() == 0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"b"_s).size(), 1, Deadline);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=no-bus");
+    start({ u"a.mid"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
+}
+
+// The font set-up comes before the application reads the fonts: DejaVu Sans is the only font.
+int main(int argc, char *argv[])
+{
+    QTemporaryDir fonts;
+    const QString config = fonts.filePath(u"fonts.conf"_s);
+    if (!TestFiles::write(config,
+            "<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir><cachedir>"
+                + fonts.path().toUtf8() + "</cachedir></fontconfig>"))
+        return 1;
+    qputenv("FONTCONFIG_FILE", config.toUtf8());
+    QApplication app(argc, argv);
+    TestEndToEnd test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_end_to_end.moc"
