@@ -7,24 +7,18 @@ trap 'rm -rf "$work"' EXIT
 id=io.github.quavrel.Quavrel
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/quavrel share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-  share/icons/hicolor/16x16/apps/$id.png share/icons/hicolor/32x32/apps/$id.png \
-  share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/128x128/apps/$id.png \
-  share/icons/hicolor/scalable/apps/$id.svg; do
-  [ -f "$work/prefix/$file" ] || { echo "not installed: $file"; exit 1; }
-done
-[ -x "$work/prefix/bin/quavrel" ] || { echo "quavrel is not executable"; exit 1; }
-
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/quavrel_*.deb)
-info=$(dpkg-deb -I "$deb")
 contents=$(dpkg-deb -c "$deb")
+for file in bin/quavrel share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+  share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/$id.png share/icons/hicolor/scalable/apps/$id.svg; do
+  [ -f "$work/prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+  grep -q -F " ./usr/$file" <<<"$contents" || { echo "not in the package: $file"; exit 1; }
+done
+[ -x "$work/prefix/bin/quavrel" ] || { echo "quavrel is not executable"; exit 1; }
+info=$(dpkg-deb -I "$deb")
 for field in "Package: quavrel" "Depends: .*libqt6widgets6" "Depends: .*libfluidsynth3" \
   "Depends: .*fluid-soundfont-gm" "Depends: .*libqt6dbus6" "Depends: .*fonts-liberation" "Section: sound"; do
   grep -q -E "$field" <<<"$info" || { echo "control field missing: $field"; exit 1; }
-done
-for file in ./usr/bin/quavrel ./usr/share/applications/$id.desktop \
-  ./usr/share/metainfo/$id.metainfo.xml ./usr/share/icons/hicolor/scalable/apps/$id.svg; do
-  grep -q -F " $file" <<<"$contents" || { echo "not in the package: $file"; exit 1; }
 done
 echo "package and install layout are complete"

@@ -1,5 +1,5 @@
-#include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
+#include "tests/support/test_device.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -19,24 +19,18 @@ private Q_SLOTS:
     void preparedWhileCommandsCome();
 
 private:
+    // How many lines pactl prints.
     static int lines(const QStringList &arguments)
     {
         QProcess process;
         process.start(QStringLiteral("pactl"), arguments);
         return process.waitForFinished() ? int(process.readAllStandardOutput().count('\n')) : 0;
     }
-    std::uint32_t send(SequencerDevice &device, const QString &verb, int noteMs = 0) const
+    // A song of one note, as long as the song.
+    QString song(int ms) const
     {
-        const QString path = m_dir.filePath(QStringLiteral("%1.mid").arg(noteMs));
-        if (noteMs && SmfBuilder::writeFile(path, SmfBuilder::oneNoteSong(noteMs, noteMs)))
-            return device.sendCommand("open " + path + " type sequencer alias canyon", nullptr, 0);
-        return device.sendCommand(verb + " canyon", nullptr, 0);
-    }
-    static QString mode(SequencerDevice &device)
-    {
-        QString reply;
-        device.sendCommand(QStringLiteral("status canyon mode"), &reply, 128);
-        return reply;
+        const QString path = m_dir.filePath(QStringLiteral("%1.mid").arg(ms));
+        return SmfBuilder::writeFile(path, SmfBuilder::oneNoteSong(ms, ms)) ? path : QString();
     }
 
     QTemporaryDir m_dir;
@@ -65,19 +59,19 @@ void TestAudioOutput::playsToItsEndAndClosesSilent()
     recorder.start(QStringLiteral("parec"),
         { "-d", "test.monitor", "--raw", "--format=s16le", "--channels=1", "--latency-msec=10" });
     QTRY_COMPARE(lines({ "list", "source-outputs", "short" }), 1);
-    SequencerDevice device(SequencerDevice::Output::Audio);
-    QCOMPARE(send(device, "open", 400), 0u);
-    QCOMPARE(send(device, "play"), 0u);
-    QCOMPARE(mode(device), QStringLiteral("playing"));
+    TestDevice device(SequencerDevice::Output::Audio);
+    QCOMPARE(device.open(song(400)), 0u);
+    QCOMPARE(device(QStringLiteral("play canyon")), 0u);
+    QCOMPARE(device.mode(), QStringLiteral("playing"));
     QCOMPARE(lines({ "list", "sink-inputs", "short" }), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(mode(device), QStringLiteral("stopped"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(device.mode(), QStringLiteral("stopped"), 10000);
     recorder.terminate(), recorder.waitForFinished();
     const QByteArray sound = recorder.readAllStandardOutput();
     const auto *at = reinterpret_cast<const qint16 *>(sound.constData());
     QVERIFY(std::any_of(at, at + sound.size() / 2, [](qint16 s) { return qAbs(s) > 1000; }));
     // Played again from its start and closed while it plays: no stream is left to reach the sink.
-    QCOMPARE(send(device, "play"), 0u);
-    QCOMPARE(send(device, "close"), 0u);
+    QCOMPARE(device(QStringLiteral("play canyon")), 0u);
+    QCOMPARE(device(QStringLiteral("close canyon")), 0u);
     QCOMPARE(lines({ "list", "sink-inputs", "short" }), 0);
 }
 
@@ -85,14 +79,14 @@ void TestAudioOutput::preparedWhileCommandsCome()
 {
     // The preparing thread meets a close at once (as at start-up), an open, and the device's end.
     for (int round = 0; round < 4; ++round) {
-        SequencerDevice device(SequencerDevice::Output::Audio);
+        TestDevice device(SequencerDevice::Output::Audio);
         device.prepare();
-        QCOMPARE(send(device, "close"), 0u);
+        QCOMPARE(device(QStringLiteral("close canyon")), 0u);
         if (round % 2)
             continue;
-        QCOMPARE(send(device, "open", 5000), 0u);
-        QCOMPARE(send(device, "play"), 0u);
-        QCOMPARE(mode(device), QStringLiteral("playing"));
+        QCOMPARE(device.open(song(5000)), 0u);
+        QCOMPARE(device(QStringLiteral("play canyon")), 0u);
+        QCOMPARE(device.mode(), QStringLiteral("playing"));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "platform/qt_platform.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/files.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -32,11 +33,10 @@ class TestPlayback : public QObject
     {
         for (QString name : songs.split(u' ', Qt::SkipEmptyParts)) {
             const bool selected = name.endsWith(u'*');
-            QFile file(dir.filePath(name.remove(u'*')));
+            const QString path = dir.filePath(name.remove(u'*'));
             QVERIFY(name.startsWith("gone")
-                || (file.open(QIODevice::WriteOnly)
-                    && file.write(name.startsWith("empty") ? "" : "MThd") >= 0));
-            QVERIFY(form->appendSong(file.fileName(), name));
+                || TestFiles::write(path, name.startsWith("empty") ? "" : "MThd"));
+            QVERIFY(form->appendSong(path, name));
             form->List2->item(form->songCount() - 1)->setSelected(selected);
         }
     }

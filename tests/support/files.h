@@ -26,13 +26,6 @@ inline QByteArray read(const QString &path)
     return bytes.isNull() ? QByteArray("") : bytes;
 }
 
-// Every entry of a folder, hidden ones too, sorted by name.
-inline QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 // Paths as an album stores them: UTF-8, each line ending in CR LF.
 inline QByteArray albumBytes(const QStringList &paths)
 {

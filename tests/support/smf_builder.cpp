@@ -4,8 +4,6 @@
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <array>
 #include <bitset>
@@ -49,18 +47,6 @@ QByteArray oneNoteSong(int noteMs, int endMs)
     Track track;
     track.program(0, 0, 0).noteOn(0, 0, 60, 110).noteOff(ticks(noteMs), 0, 60);
     return header(0, 1, 480) + track.endOfTrack(ticks(endMs) - ticks(noteMs)).chunk();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 static bool isBridge(std::span<const std::uint8_t> bytes)

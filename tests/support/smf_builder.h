@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/files.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -43,8 +45,9 @@ public:
 // the given length in milliseconds from time 0, and End of Track at endMs.
 QByteArray oneNoteSong(int noteMs, int endMs);
 
-bool writeFile(const QString &path, const QByteArray &bytes);
-QByteArray readFile(const QString &path);
+// Song files are written and read as any other test file.
+inline constexpr auto &writeFile = TestFiles::write;
+inline constexpr auto &readFile = TestFiles::read;
 inline std::span<const std::uint8_t> span(const QByteArray &bytes)
 {
     return { reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()) };
