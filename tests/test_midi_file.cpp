@@ -124,14 +124,10 @@ void TestMidiFile::reads_data()
     QTest::newRow("smpte 0 ticks per frame") << header(1, 1, 0xE700) + track << "refused";
     QTest::newRow("track past end") << head + chunk("MTrk", body, 1000) << "refused";
     QTest::newRow("chunk near 2^31") << head + track + chunk("MTrk", "", 0x7FFFFFFF) << "refused";
-    // The track ends at its chunk's end; the rest is read as a chunk running past the end.
-    QTest::newRow("track shorter than its events") << head + chunk("MTrk", body, 2) << "refused";
     const QByteArray fiveBytes = QByteArray::fromHex("00903c648180808000803c00");
     QTest::newRow("five-byte delta") << head + chunk("MTrk", fiveBytes) << "refused";
     const QByteArray meta = Track().event(0, { 0xFF, 1, 100, 'a' }).chunk();
     QTest::newRow("meta past track") << head + meta + track << "refused";
-    const QByteArray sysex = Track().event(0, { 0xF0, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F }).chunk();
-    QTest::newRow("sysex length of five bytes") << head + sysex << "refused";
     QTest::newRow("no status byte") << head + Track().event(0, { 60, 100 }).chunk() << "refused";
 }
 
