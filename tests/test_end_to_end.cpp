@@ -176,12 +176,16 @@ void TestEndToEnd::captionsFitTheFallbackFont()
     }
 }
 
-// In the main window ("window"), or in the box or dialog that shows over it: send a signal, type a
-// path over the file name and press Return, or press a key, and then see the box go; or wait for
-// the main window to take a title, or for the sound file to hold sound; or close the window as a
-// window manager does, or take the focus away from it as another program does.
+// Wait until start-up is through ("ready": the window shows before the album is read, the media
+// player only after); in the main window ("window"), or in the box or dialog that shows over it:
+// send a signal, type a path over the file name and press Return, or press a key, and then see
+// the box go; or wait for the main window to take a title, or for the sound file to hold sound;
+// or close the window as a window manager does, or take the focus away from it as another
+// program does.
 bool TestEndToEnd::step(const QString &where, const QString &action)
 {
+    if (where == u"ready"_s)
+        return QTest::qWaitFor([this] { return get("CanPlay").toBool(); }, Deadline);
     if (where == u"title"_s)
         return QTest::qWaitFor([&] { return windows(action).contains(window); }, Deadline);
     const QString title = where == u"box"_s ? AppTitle
@@ -220,9 +224,9 @@ bool TestEndToEnd::step(const QString &where, const QString &action)
 void TestEndToEnd::endToEnd_data()
 {
     QTest::addColumn<QString>("steps");
-    const QString changed = u"window alt+a, add %1, window %2, "_s.arg(songs[2]);
+    const QString changed = u"ready, window alt+a, add %1, window %2, "_s.arg(songs[2]);
     QTest::newRow("played, closed by its window")
-        << u"window alt+p, title First Tune, window sound, box Return, "
+        << u"ready, window alt+p, title First Tune, window sound, box Return, "
            u"title Second, title Quavrel v1.04, window close"_s;
     QTest::newRow("TERM, nothing to save") << u"window TERM"_s;
     QTest::newRow("INT, answered No") << changed.arg(u"INT"_s) + u"box n"_s;
@@ -230,7 +234,8 @@ void TestEndToEnd::endToEnd_data()
         << changed.arg(u"HUP"_s) + u"box Return, save "_s + work.filePath(u"Night.alp"_s);
     QTest::newRow("TERM twice, at the question") << changed.arg(u"TERM"_s) + u"box TERM"_s;
     QTest::newRow("TERM twice, at Save") << changed.arg(u"TERM"_s) + u"box Return, save TERM"_s;
-    QTest::newRow("TERM over a not-found box") << u"window alt+p, window unfocus, box TERM"_s;
+    QTest::newRow("TERM over a not-found box")
+        << u"ready, window alt+p, window unfocus, box TERM"_s;
 }
 
 // The program with an album that its start-up entry names, from when its window shows (it
