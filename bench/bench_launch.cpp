@@ -53,12 +53,12 @@ class SoundWatch
 public:
     explicit SoundWatch(const char *source)
     {
-        const pa_sample_spec spec { PA_SAMPLE_S16LE, Rate, 2 };
+        const pa_sample_spec format { PA_SAMPLE_S16LE, Rate, 2 };
         pa_buffer_attr attr {};
         attr.maxlength = std::uint32_t(-1);
         attr.fragsize = 128 * 4; // about 3 ms
         m_stream = pa_simple_new(nullptr, "bench_launch", PA_STREAM_RECORD, source, "first sound",
-            &spec, nullptr, &attr, nullptr);
+            &format, nullptr, &attr, nullptr);
     }
     ~SoundWatch()
     {

@@ -153,10 +153,10 @@ bool PulseOutput::start(Render render, std::string &error)
         return false;
     pa_threaded_mainloop *mainloop = m_mainloop.get();
     const Lock lock(mainloop);
-    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, SampleRate, 2 };
+    const pa_sample_spec format { PA_SAMPLE_FLOAT32NE, SampleRate, 2 };
     const Proplist properties;
     m_stream.reset(
-        pa_stream_new_with_proplist(m_context.get(), "Quavrel", &spec, nullptr, properties.list));
+        pa_stream_new_with_proplist(m_context.get(), "Quavrel", &format, nullptr, properties.list));
     if (!m_stream) {
         error = pa_strerror(pa_context_errno(m_context.get()));
         return false;
