@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     QtPlatform platform([&sequencer](const QString &command, QString *reply, int replyLength) {
         return sequencer.sendCommand(command, reply, replyLength);
     });
-    sequencer.setNoAudioHandler(
+    sequencer.setMessageHandler(
         [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
     // The synthesizer and the sound server connection are readied once the window is on screen:

@@ -90,9 +90,9 @@ void SequencerDevice::finishPreparing()
         m_preparing.join();
 }
 
-void SequencerDevice::setNoAudioHandler(std::function<void(const QString &)> handler)
+void SequencerDevice::setMessageHandler(std::function<void(const QString &)> handler)
 {
-    m_noAudioHandler = std::move(handler);
+    m_messageHandler = std::move(handler);
 }
 
 std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *reply, int replyLength)
@@ -181,8 +181,8 @@ std::uint32_t SequencerDevice::play()
             if (!m_noAudioReported) {
                 m_noAudioReported = true;
                 qWarning("Quavrel: no audio output could be opened (%s)", qUtf8Printable(reason));
-                if (m_noAudioHandler)
-                    m_noAudioHandler(NoAudioMessage + QLatin1Char('\n') + reason);
+                if (m_messageHandler)
+                    m_messageHandler(NoAudioMessage + QLatin1Char('\n') + reason);
             }
             return NoAudioOutput;
         }
@@ -236,8 +236,8 @@ bool SequencerDevice::ensureSynth()
     if (!m_synthProblem.isEmpty() && !m_synthProblemReported) {
         m_synthProblemReported = true;
         qWarning("Quavrel: %s", qUtf8Printable(m_synthProblem.section(QLatin1Char('\n'), 0, 0)));
-        if (m_noAudioHandler)
-            m_noAudioHandler(m_synthProblem);
+        if (m_messageHandler)
+            m_messageHandler(m_synthProblem);
     }
     return bool(m_synth);
 }

@@ -84,7 +84,7 @@ public:
     // when no audio output can be opened (the fixed message, a line break and FluidSynth's reason),
     // and once when the SoundFont that QUAVREL_SOUNDFONT names cannot be used, or none can (which
     // file, what is wrong with it, how to mend it).
-    void setNoAudioHandler(std::function<void(const QString &text)> handler);
+    void setMessageHandler(std::function<void(const QString &text)> handler);
 
     // Offline output: renders the next frames (stereo, interleaved) and advances the song.
     std::vector<float> render(int frames);
@@ -118,7 +118,7 @@ private:
 
     const Output m_output;
     const SampleLoading m_loading;
-    std::function<void(const QString &)> m_noAudioHandler;
+    std::function<void(const QString &)> m_messageHandler;
     bool m_noAudioReported = false;
     bool m_synthProblemReported = false;
     // What to tell the user about the last attempt to make the synthesizer (its library, its

@@ -269,7 +269,7 @@ void TestSequencerDevice::problemsAreSaidOnce()
     const bool audio = variable == "QUAVREL_AUDIO_DRIVER";
     TestDevice device(audio ? Output::Audio : Output::Offline);
     QStringList shown;
-    device.setNoAudioHandler([&shown](const QString &text) { shown.append(text); });
+    device.setMessageHandler([&shown](const QString &text) { shown.append(text); });
     if (audio)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Quavrel: no audio output"_s));
     const QString song = write(u"said.mid"_s, oneNoteSong(500, 500));
