@@ -24,6 +24,13 @@ void FluidDeleter::operator()(_fluid_audio_driver_t *driver) const
     delete_fluid_audio_driver(driver);
 }
 
+FluidPtr<_fluid_synth_t> newFluidSynth(_fluid_hashtable_t *settings)
+{
+    static std::mutex making;
+    const std::lock_guard lock(making);
+    return FluidPtr<_fluid_synth_t>(new_fluid_synth(settings));
+}
+
 namespace {
 
 struct Log

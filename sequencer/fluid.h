@@ -25,6 +25,11 @@ struct FluidDeleter
 };
 template <typename T> using FluidPtr = std::unique_ptr<T, FluidDeleter>;
 
+// A new synthesizer. FluidSynth fills its global tables while it makes the first one in the
+// process, without a lock, so that one made at the same time on another thread could use them
+// half filled: synthesizers are made one at a time.
+FluidPtr<_fluid_synth_t> newFluidSynth(_fluid_hashtable_t *settings);
+
 // FluidSynth's log is one hook per process, called from any of its threads: its messages are
 // kept instead of printed, the last error for the user.
 namespace FluidLog {

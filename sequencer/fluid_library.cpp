@@ -96,8 +96,8 @@ FORWARD(int, fluid_synth_get_program,
 FORWARD(fluid_preset_t *, fluid_synth_get_channel_preset, (fluid_synth_t * synth, int channel),
     (synth, channel))
 FORWARD(int, fluid_synth_all_sounds_off, (fluid_synth_t * synth, int channel), (synth, channel))
-FORWARD(int, fluid_synth_reverb_on, (fluid_synth_t * synth, int group, int on), (synth, group, on))
-FORWARD(int, fluid_synth_chorus_on, (fluid_synth_t * synth, int group, int on), (synth, group, on))
+FORWARD(int, fluid_synth_system_reset, (fluid_synth_t * synth), (synth))
+FORWARD(int, fluid_synth_get_active_voice_count, (fluid_synth_t * synth), (synth))
 FORWARD(int, fluid_synth_write_float,
     (fluid_synth_t * synth, int frames, void *left, int leftOffset, int leftStep, void *right,
         int rightOffset, int rightStep),
@@ -120,12 +120,13 @@ FORWARD(void, delete_fluid_player, (fluid_player_t * player), (player))
 FORWARD(int, fluid_player_add_mem, (fluid_player_t * player, const void *buffer, size_t length),
     (player, buffer, length))
 FORWARD(int, fluid_player_play, (fluid_player_t * player), (player))
-FORWARD(int, fluid_player_stop, (fluid_player_t * player), (player))
+FORWARD(int, fluid_player_seek, (fluid_player_t * player, int ticks), (player, ticks))
 FORWARD(int, fluid_player_get_status, (fluid_player_t * player), (player))
 FORWARD(int, fluid_player_set_tick_callback,
     (fluid_player_t * player, handle_midi_tick_func_t callback, void *data),
     (player, callback, data))
 
-FORWARD(fluid_audio_driver_t *, new_fluid_audio_driver,
-    (fluid_settings_t * settings, fluid_synth_t *synth), (settings, synth))
+FORWARD(fluid_audio_driver_t *, new_fluid_audio_driver2,
+    (fluid_settings_t * settings, fluid_audio_func_t function, void *data),
+    (settings, function, data))
 FORWARD(void, delete_fluid_audio_driver, (fluid_audio_driver_t * driver), (driver))

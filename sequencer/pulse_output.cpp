@@ -8,6 +8,7 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -26,6 +27,15 @@ constexpr int RequestMs = 100;
 // Playing starts once this much is there, not the whole queue; the first write is a little more.
 constexpr int StartMs = 20;
 constexpr int FirstWriteMs = 50;
+// While a stream is wanted and the server is away, it is looked for this often.
+constexpr int RetryMs = 250;
+
+std::int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 struct Proplist
 {
@@ -71,181 +81,267 @@ void PulseOutput::Deleter::operator()(pa_context *context) const
     pa_context_unref(context);
 }
 
+// Disconnects the stream, and lets go of it once the server has dropped it. A stream the server is
+// still making cannot be disconnected yet: that is done as soon as it is made.
 void PulseOutput::Deleter::operator()(pa_stream *stream) const
 {
     pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    const auto ending = [](pa_stream *stream, void *) {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) {
+            pa_stream_disconnect(stream);
+        } else if (!PA_STREAM_IS_GOOD(state)) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_unref(stream);
+        }
+    };
+    pa_stream_set_state_callback(stream, ending, nullptr);
+    ending(stream, nullptr);
+}
+
+PulseOutput::PulseOutput()
+    : m_mainloop(pa_threaded_mainloop_new())
+{
+    if (!m_mainloop)
+        return;
+    pa_threaded_mainloop_set_name(m_mainloop.get(), "pulse-output");
+    if (pa_threaded_mainloop_start(m_mainloop.get()) < 0)
+        m_mainloop.reset();
 }
 
 PulseOutput::~PulseOutput()
 {
-    stop();
-    disconnect();
-}
-
-bool PulseOutput::connected()
-{
     if (!m_mainloop)
-        return false;
+        return;
+    stop();
     const Lock lock(m_mainloop.get());
-    return m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY;
+    m_context.reset();
+    // The mainloop's thread ends before it goes, when the members do.
 }
 
-bool PulseOutput::connect(std::string &error)
-{
-    if (connected())
-        return true;
-    disconnect();
-    m_mainloop.reset(pa_threaded_mainloop_new());
-    if (!m_mainloop) {
-        error = "cannot create a PulseAudio mainloop";
-        return false;
-    }
-    pa_threaded_mainloop *mainloop = m_mainloop.get();
-    pa_threaded_mainloop_set_name(mainloop, "pulse-output");
-    {
-        const Proplist properties;
-        m_context.reset(pa_context_new_with_proplist(
-            pa_threaded_mainloop_get_api(mainloop), "Quavrel", properties.list));
-    }
-    if (!m_context || pa_threaded_mainloop_start(mainloop) < 0) {
-        error = "cannot start a PulseAudio mainloop";
-        disconnect();
-        return false;
-    }
-    pa_context *context = m_context.get();
-    pa_context_state_t state = PA_CONTEXT_UNCONNECTED;
-    {
-        const Lock lock(mainloop);
-        pa_context_set_state_callback(context, &PulseOutput::onContextState, this);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
-            for (state = pa_context_get_state(context);
-                 state != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state);
-                 state = pa_context_get_state(context))
-                pa_threaded_mainloop_wait(mainloop);
-        }
-        if (state != PA_CONTEXT_READY)
-            error = pa_strerror(pa_context_errno(context));
-    }
-    if (state != PA_CONTEXT_READY) {
-        disconnect();
-        return false;
-    }
-    return true;
-}
-
-void PulseOutput::disconnect()
+void PulseOutput::connect()
 {
     if (!m_mainloop)
         return;
-    // The mainloop thread ends first, so no callback runs while the context goes.
-    pa_threaded_mainloop_stop(m_mainloop.get());
-    m_context.reset();
-    m_mainloop.reset();
+    const Lock lock(m_mainloop.get());
+    if (!m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get())))
+        makeContext();
 }
 
-bool PulseOutput::start(Render render, std::string &error)
+bool PulseOutput::refused()
 {
-    stop();
-    if (!connect(error))
-        return false;
-    pa_threaded_mainloop *mainloop = m_mainloop.get();
-    const Lock lock(mainloop);
+    if (!m_mainloop)
+        return true;
+    const Lock lock(m_mainloop.get());
+    return !m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get()));
+}
+
+// With the lock.
+void PulseOutput::makeContext()
+{
+    dropStream();
+    m_context.reset();
+    const Proplist properties;
+    m_context.reset(pa_context_new_with_proplist(
+        pa_threaded_mainloop_get_api(m_mainloop.get()), "Quavrel", properties.list));
+    if (!m_context) {
+        m_error = "cannot create a PulseAudio context";
+        return;
+    }
+    pa_context_set_state_callback(m_context.get(), &PulseOutput::onContextState, this);
+    // A jukebox never starts a sound server of its own.
+    if (pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        m_error = pa_strerror(pa_context_errno(m_context.get()));
+}
+
+void PulseOutput::start(Render render)
+{
+    if (!m_mainloop)
+        return;
+    const Lock lock(m_mainloop.get());
+    dropStream();
+    m_wanted = true;
+    m_paused = false;
+    m_render = std::move(render);
+    m_earlierFrames = 0;
+    m_lastAskedMs = nowMs();
+    if (m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY)
+        makeStream();
+    else if (!m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get())))
+        makeContext();
+}
+
+void PulseOutput::stop()
+{
+    if (!m_mainloop)
+        return;
+    const Lock lock(m_mainloop.get());
+    m_wanted = false;
+    dropStream();
+    if (m_retry) {
+        pa_threaded_mainloop_get_api(m_mainloop.get())->time_free(m_retry);
+        m_retry = nullptr;
+    }
+    m_render = {};
+}
+
+void PulseOutput::setPaused(bool paused)
+{
+    if (!m_mainloop)
+        return;
+    const Lock lock(m_mainloop.get());
+    if (m_paused == paused)
+        return;
+    m_paused = paused;
+    m_lastAskedMs = nowMs();
+    if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY) {
+        if (pa_operation *operation = pa_stream_cork(m_stream.get(), paused, nullptr, nullptr))
+            pa_operation_unref(operation);
+    }
+}
+
+std::int64_t PulseOutput::playedFrames()
+{
+    if (!m_mainloop)
+        return 0;
+    const Lock lock(m_mainloop.get());
+    if (!m_stream)
+        return m_earlierFrames;
+    // A broken stream plays nothing more: what it was given counts as played.
+    const pa_stream_state_t state = pa_stream_get_state(m_stream.get());
+    if (!PA_STREAM_IS_GOOD(state))
+        return m_earlierFrames + m_streamFrames;
+    pa_usec_t played = 0;
+    if (state != PA_STREAM_READY || pa_stream_get_time(m_stream.get(), &played) < 0)
+        played = 0;
+    const auto frames = std::int64_t(played * SampleRate / PA_USEC_PER_SEC);
+    return m_earlierFrames + std::min(frames, m_streamFrames);
+}
+
+std::int64_t PulseOutput::silentMs()
+{
+    if (!m_mainloop)
+        return 0;
+    const Lock lock(m_mainloop.get());
+    return m_wanted && !m_paused ? nowMs() - m_lastAskedMs : 0;
+}
+
+std::string PulseOutput::lastError()
+{
+    if (!m_mainloop)
+        return "cannot start a PulseAudio mainloop";
+    const Lock lock(m_mainloop.get());
+    return m_error;
+}
+
+// With the lock: a stream on the connected server, corked when paused.
+void PulseOutput::makeStream()
+{
     const pa_sample_spec format { PA_SAMPLE_FLOAT32NE, SampleRate, 2 };
     const Proplist properties;
     m_stream.reset(
         pa_stream_new_with_proplist(m_context.get(), "Quavrel", &format, nullptr, properties.list));
     if (!m_stream) {
-        error = pa_strerror(pa_context_errno(m_context.get()));
-        return false;
+        m_error = pa_strerror(pa_context_errno(m_context.get()));
+        scheduleRetry();
+        return;
     }
-    pa_stream *stream = m_stream.get();
-    m_render = std::move(render);
+    m_streamFrames = 0;
     m_written = false;
-    pa_stream_set_state_callback(stream, &PulseOutput::onStreamState, this);
-    pa_stream_set_write_callback(stream, &PulseOutput::onWrite, this);
+    pa_stream_set_state_callback(m_stream.get(), &PulseOutput::onStreamState, this);
+    pa_stream_set_write_callback(m_stream.get(), &PulseOutput::onWrite, this);
     pa_buffer_attr attributes {};
     attributes.maxlength = std::uint32_t(-1);
     attributes.tlength = bytesFor(QueuedMs);
     attributes.prebuf = bytesFor(StartMs);
     attributes.minreq = bytesFor(RequestMs);
     attributes.fragsize = std::uint32_t(-1);
-    const auto flags = pa_stream_flags_t(
+    auto flags = pa_stream_flags_t(
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-    pa_stream_state_t state = PA_STREAM_UNCONNECTED;
-    if (pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr) >= 0) {
-        for (state = pa_stream_get_state(stream);
-             state != PA_STREAM_READY && PA_STREAM_IS_GOOD(state);
-             state = pa_stream_get_state(stream))
-            pa_threaded_mainloop_wait(mainloop);
+    if (m_paused)
+        flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_playback(m_stream.get(), nullptr, &attributes, flags, nullptr, nullptr)
+        < 0) {
+        m_error = pa_strerror(pa_context_errno(m_context.get()));
+        dropStream();
+        scheduleRetry();
     }
-    if (state != PA_STREAM_READY) {
-        error = pa_strerror(pa_context_errno(m_context.get()));
-        m_stream.reset();
-        m_render = {};
-        return false;
-    }
-    return true;
 }
 
-void PulseOutput::stop()
+// With the lock: the stream goes, and what it was given counts as played.
+void PulseOutput::dropStream()
 {
-    if (!m_stream)
-        return;
-    pa_threaded_mainloop *mainloop = m_mainloop.get();
-    pa_stream *stream = m_stream.get();
-    const Lock lock(mainloop);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
     if (m_refill) {
-        pa_mainloop_api *api = pa_threaded_mainloop_get_api(mainloop);
-        api->time_free(m_refill);
+        pa_threaded_mainloop_get_api(m_mainloop.get())->time_free(m_refill);
         m_refill = nullptr;
     }
-    // Waits for the server to have dropped the stream (one round trip), so that it is silent when
-    // this returns.
-    if (pa_stream_disconnect(stream) >= 0) {
-        while (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            pa_threaded_mainloop_wait(mainloop);
-    }
     m_stream.reset();
-    m_render = {};
+    m_earlierFrames += m_streamFrames;
+    m_streamFrames = 0;
 }
 
-std::int64_t PulseOutput::playedFrames()
+// With the lock.
+void PulseOutput::scheduleRetry()
 {
-    if (!m_stream)
-        return 0;
-    const Lock lock(m_mainloop.get());
-    pa_usec_t played = 0;
-    if (pa_stream_get_time(m_stream.get(), &played) < 0)
-        return 0;
-    return std::int64_t(played * SampleRate / PA_USEC_PER_SEC);
+    if (m_retry || !m_wanted)
+        return;
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_mainloop.get());
+    timeval when {};
+    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(RetryMs) * PA_USEC_PER_MSEC);
+    m_retry = api->time_new(api, &when, &PulseOutput::onRetry, this);
 }
 
-bool PulseOutput::failed()
+void PulseOutput::onRetry(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data)
 {
-    if (!m_mainloop)
-        return true;
-    const Lock lock(m_mainloop.get());
-    return !m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get()))
-        || (m_stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream.get())));
+    auto *output = static_cast<PulseOutput *>(data);
+    api->time_free(event);
+    output->m_retry = nullptr;
+    if (!output->m_wanted)
+        return;
+    pa_context *context = output->m_context.get();
+    if (!context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        output->makeContext();
+    } else if (pa_context_get_state(context) == PA_CONTEXT_READY
+        && (!output->m_stream || !PA_STREAM_IS_GOOD(pa_stream_get_state(output->m_stream.get())))) {
+        output->dropStream();
+        output->makeStream();
+    }
 }
 
-void PulseOutput::onContextState(pa_context *, void *data)
+void PulseOutput::onContextState(pa_context *context, void *data)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseOutput *>(data)->m_mainloop.get(), 0);
+    auto *output = static_cast<PulseOutput *>(data);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        output->m_reached = true;
+        if (output->m_wanted && !output->m_stream)
+            output->makeStream();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        output->m_error = pa_strerror(pa_context_errno(context));
+        // The context and its stream go at the next attempt, not inside their own callbacks.
+        output->scheduleRetry();
+        break;
+    default:
+        break;
+    }
 }
 
-void PulseOutput::onStreamState(pa_stream *, void *data)
+void PulseOutput::onStreamState(pa_stream *stream, void *data)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseOutput *>(data)->m_mainloop.get(), 0);
+    auto *output = static_cast<PulseOutput *>(data);
+    if (pa_stream_get_state(stream) != PA_STREAM_FAILED)
+        return;
+    output->m_error = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+    // Made again on the next attempt, once the server answers.
+    output->scheduleRetry();
 }
 
 void PulseOutput::onWrite(pa_stream *, std::size_t bytes, void *data)
 {
     auto *output = static_cast<PulseOutput *>(data);
+    output->m_lastAskedMs = nowMs();
     if (output->m_written) {
         output->write(bytes);
         return;
@@ -270,7 +366,7 @@ void PulseOutput::onRefill(pa_mainloop_api *api, pa_time_event *event, const tim
 void PulseOutput::write(std::size_t bytes)
 {
     m_written = true;
-    while (bytes >= FrameBytes) {
+    while (bytes >= FrameBytes && bytes != std::size_t(-1)) {
         void *buffer = nullptr;
         std::size_t size = bytes;
         if (pa_stream_begin_write(m_stream.get(), &buffer, &size) < 0 || !buffer)
@@ -283,6 +379,7 @@ void PulseOutput::write(std::size_t bytes)
         m_render(static_cast<float *>(buffer), int(size / FrameBytes));
         if (pa_stream_write(m_stream.get(), buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
+        m_streamFrames += std::int64_t(size / FrameBytes);
         bytes -= size;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,51 +17,68 @@ struct timeval;
 // frames at 44100 Hz, pulled from a render function on PulseAudio's mainloop thread whenever the
 // server asks for more.
 //
-// The connection to the server outlives the streams: once connected, the mainloop thread holds it
-// and sleeps in poll() while no stream plays. A stream keeps half a second queued at the server and
-// is topped up each time a tenth of a second has played, so the mainloop thread and the server
-// wake about ten times a second. stop() ends a stream at once, dropping what was queued.
+// Nothing here waits for the server: calls take the mainloop's lock, which its thread holds only
+// while it handles an event (rendering a tenth of a second at most), never while it waits. A
+// server that is away, or accepts and does not answer, only delays the stream.
 //
-// A stream starts with a short write (about 50 ms) that the server plays at once, and the rest of
-// its queue is rendered while that plays.
+// The connection outlives the streams: once connected, the mainloop thread holds it and sleeps in
+// poll() while no stream plays. A stream keeps half a second queued at the server and is topped up
+// each time a tenth of a second has played, so the mainloop thread and the server wake about ten
+// times a second. A stream starts with a short write (about 50 ms) that the server plays at once,
+// and the rest of its queue is rendered while that plays.
 //
-// The render function runs on the mainloop thread with its lock held; start(), stop() and
-// playedFrames() take the same lock, so no call to the render function overlaps them or comes
-// after stop() has returned.
+// A server that goes away is no error: while a stream is wanted, the connection and the stream
+// are made again four times a second until the server is back, and the stream goes on with what
+// render gives next (what the lost stream had queued is not heard). Paused, a stream is corked:
+// the server keeps its queue and asks for nothing, so nothing renders.
+//
+// The render function runs on the mainloop thread with its lock held; no call to it overlaps
+// start() or stop(), or comes after stop() has returned.
 class PulseOutput
 {
 public:
     static constexpr int SampleRate = 44100;
     using Render = std::function<void(float *samples, int frames)>;
 
-    PulseOutput() = default;
+    PulseOutput();
     ~PulseOutput();
     PulseOutput(const PulseOutput &) = delete;
     PulseOutput &operator=(const PulseOutput &) = delete;
 
-    // Connects to the server unless connected, waiting for its answer. On failure no thread is
-    // left running, and error says why.
-    bool connect(std::string &error);
-    bool connected();
+    // Starts connecting to the server unless connected or connecting.
+    void connect();
+    // Whether a server has been reached since this output was made.
+    bool reached() const { return m_reached.load(); }
+    // Whether the last attempt to connect found no server to talk to (as opposed to one that is
+    // still being reached).
+    bool refused();
 
-    // Starts a stream that plays what render gives it; connects first when needed.
-    bool start(Render render, std::string &error);
-    // Ends the stream; what the server had queued is not played.
+    // Wants a stream that plays what render gives it; it starts as soon as the server is there.
+    void start(Render render);
+    // Ends the stream at once; what the server had queued is not played.
     void stop();
-    bool streaming() const { return bool(m_stream); }
+    void setPaused(bool paused);
 
-    // Frames of the stream the server has played so far.
+    // Frames played since start(): what the server has played of the stream, plus everything
+    // given to streams that broke before it.
     std::int64_t playedFrames();
-    // The stream or the connection broke (the server went away).
-    bool failed();
+    // How long a wanted stream that is not paused has gone without the server asking for sound,
+    // in milliseconds; 0 while it asks.
+    std::int64_t silentMs();
+    // Why the server could not be reached or the stream broke, last.
+    std::string lastError();
 
 private:
     static void onContextState(pa_context *context, void *data);
     static void onStreamState(pa_stream *stream, void *data);
     static void onWrite(pa_stream *stream, std::size_t bytes, void *data);
     static void onRefill(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data);
+    static void onRetry(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data);
+    void makeContext();
+    void makeStream();
+    void dropStream();
+    void scheduleRetry();
     void write(std::size_t bytes);
-    void disconnect();
 
     struct Deleter
     {
@@ -70,13 +88,26 @@ private:
     };
     template <typename T> using Ptr = std::unique_ptr<T, Deleter>;
 
-    // Declared in the order they are made; disconnect() ends them in reverse.
+    // Declared in the order they are made; the destructor ends them in reverse.
     Ptr<pa_threaded_mainloop> m_mainloop;
     Ptr<pa_context> m_context;
     Ptr<pa_stream> m_stream;
+    std::atomic<bool> m_reached { false };
+
+    // The stream wanted, with the mainloop's lock.
+    bool m_wanted = false;
+    bool m_paused = false;
     Render m_render;
+    // Frames given to the streams since start() before the current one, and to the current one.
+    std::int64_t m_earlierFrames = 0;
+    std::int64_t m_streamFrames = 0;
+    // When the server last asked for sound, or the stream was wanted or resumed (steady clock).
+    std::int64_t m_lastAskedMs = 0;
+    std::string m_error;
     // The first write of a stream is short, so that it starts sounding sooner; this event (freed
     // by the mainloop's API) writes the rest of the server's first request right after it.
     bool m_written = false;
     pa_time_event *m_refill = nullptr;
+    // The next attempt to reach the server or make the stream again.
+    pa_time_event *m_retry = nullptr;
 };

@@ -29,7 +29,7 @@ SampleHolder::SampleHolder(fluid_synth_t *synth)
     fluid_settings_setint(m_settings.get(), "synth.polyphony", 1);
     fluid_settings_setint(m_settings.get(), "synth.reverb.active", 0);
     fluid_settings_setint(m_settings.get(), "synth.chorus.active", 0);
-    m_holder.reset(new_fluid_synth(m_settings.get()));
+    m_holder = newFluidSynth(m_settings.get());
     fluid_sfont_t *sfont = fluid_synth_get_sfont(m_synth, 0);
     m_valid = m_holder && sfont && fluid_synth_add_sfont(m_holder.get(), sfont) != FLUID_FAILED;
 }

@@ -39,15 +39,22 @@ SequencerCommand parseSequencerCommand(const QString &command)
     }
 
     const QStringList words = command.split(spaces, Qt::SkipEmptyParts);
-    if (words.size() == 2 && is(words[0], QLatin1StringView("play")))
-        parsed.verb = SequencerCommand::Verb::Play;
-    else if (words.size() == 2 && is(words[0], QLatin1StringView("close")))
-        parsed.verb = SequencerCommand::Verb::Close;
-    else if (words.size() == 3 && is(words[0], QLatin1StringView("status"))
-        && is(words[2], QLatin1StringView("mode")))
-        parsed.verb = SequencerCommand::Verb::Status;
-    else
-        return parsed;
-    parsed.alias = words[1];
+    const std::pair<QLatin1StringView, SequencerCommand::Verb> verbs[] {
+        { QLatin1StringView("play"), SequencerCommand::Verb::Play },
+        { QLatin1StringView("pause"), SequencerCommand::Verb::Pause },
+        { QLatin1StringView("resume"), SequencerCommand::Verb::Resume },
+        { QLatin1StringView("close"), SequencerCommand::Verb::Close },
+    };
+    for (const auto &[keyword, verb] : verbs) {
+        if (words.size() == 2 && is(words[0], keyword))
+            parsed.verb = verb;
+    }
+    if (words.size() == 3 && is(words[0], QLatin1StringView("status"))) {
+        parsed.item = words[2].toLower();
+        if (QStringList { "mode", "position", "length" }.contains(parsed.item))
+            parsed.verb = SequencerCommand::Verb::Status;
+    }
+    if (parsed.verb != SequencerCommand::Verb::Invalid)
+        parsed.alias = words[1];
     return parsed;
 }

@@ -4,61 +4,44 @@
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
 #include "platform/regular_file.h"
+#include "sequencer/driver_output.h"
 #include "sequencer/pulse_output.h"
 #include "sequencer/sample_holder.h"
 #include "sequencer/sequencer_command.h"
 #include "sequencer/soundfont.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QStringList>
 #include <QtGlobal>
 
 #include <fluidsynth.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <vector>
+#include <utility>
 
 namespace {
-
-const QLatin1StringView NoAudioMessage(
-    "No audio output could be opened, so songs cannot be heard.");
 
 // 1024-frame periods keep the audio thread and the sound server near idle; three of them give
 // about 70 ms of latency, plenty for a jukebox.
 constexpr int PeriodSize = 1024;
 constexpr int Periods = 3;
-
-// Reads a regular file whole; anything else is refused without waiting (see RegularFile).
-std::uint32_t readSongFile(const QString &path, std::vector<std::uint8_t> &bytes)
-{
-    QFile file;
-    if (const int error = RegularFile::open(path, file)) {
-        return error == ENOENT || error == ENOTDIR ? SequencerDevice::FileNotFound
-                                                   : SequencerDevice::InvalidFile;
-    }
-    if (file.size() > SequencerDevice::MaxFileSize)
-        return SequencerDevice::InvalidFile;
-    const QByteArray data = file.read(file.size());
-    if (file.error() != QFileDevice::NoError)
-        return SequencerDevice::InvalidFile;
-    bytes.assign(data.begin(), data.end());
-    return 0;
-}
+// FluidSynth reads its copy of a song when it renders the song's first block: that block is
+// rendered when the song opens, on the worker, and played first.
+constexpr int PrerollFrames = 64;
 
 } // namespace
 
 SequencerDevice::SequencerDevice(Output output, SampleLoading loading)
     : m_output(output)
     , m_loading(loading)
-{ }
+{
+    m_worker.setMaxThreadCount(1);
+}
 
 SequencerDevice::~SequencerDevice()
 {
-    finishPreparing();
     closeSong();
+    m_worker.clear();
+    m_worker.waitForDone();
     m_pulse.reset();
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
     m_holder.reset();
@@ -68,26 +51,33 @@ SequencerDevice::~SequencerDevice()
 
 void SequencerDevice::prepare()
 {
-    if (m_synth || m_preparing.joinable())
+    if (std::exchange(m_prepared, true))
         return;
-    const bool pulse
-        = m_output == Output::Audio && qEnvironmentVariableIsEmpty("QUAVREL_AUDIO_DRIVER");
-    m_preparing = std::thread([this, pulse] {
-        // Quiet: what went wrong is said by the first open, on the window's thread.
-        loadSynth();
-        if (pulse) {
-            auto output = std::make_unique<PulseOutput>();
-            std::string error;
-            if (output->connect(error))
-                m_pulse = std::move(output);
-        }
+    if (m_output == Output::Audio && qEnvironmentVariableIsEmpty("QUAVREL_AUDIO_DRIVER")) {
+        m_pulse = std::make_unique<PulseOutput>();
+        m_pulse->connect();
+    }
+    post([this] { loadSynth(); });
+}
+
+void SequencerDevice::post(std::function<void()> job)
+{
+    {
+        const std::lock_guard lock(m_jobsMutex);
+        ++m_jobs;
+    }
+    m_worker.start([this, job = std::move(job)] {
+        job();
+        const std::lock_guard lock(m_jobsMutex);
+        --m_jobs;
+        m_jobsDone.notify_all();
     });
 }
 
-void SequencerDevice::finishPreparing()
+void SequencerDevice::finishWork()
 {
-    if (m_preparing.joinable())
-        m_preparing.join();
+    std::unique_lock lock(m_jobsMutex);
+    m_jobsDone.wait(lock, [this] { return m_jobs == 0; });
 }
 
 void SequencerDevice::setMessageHandler(std::function<void(const QString &)> handler)
@@ -102,187 +92,361 @@ std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *repl
         return UnrecognizedCommand;
     if (parsed.alias.compare(QLatin1StringView("canyon"), Qt::CaseInsensitive) != 0)
         return UnknownAlias;
+    std::uint32_t result = 0;
     switch (parsed.verb) {
     case SequencerCommand::Verb::Open:
-        return open(parsed.path);
+        result = open(parsed.path);
+        break;
     case SequencerCommand::Verb::Play:
-        return play();
+        result = play();
+        break;
+    case SequencerCommand::Verb::Pause:
+    case SequencerCommand::Verb::Resume:
+        result = pause(parsed.verb == SequencerCommand::Verb::Pause);
+        break;
     case SequencerCommand::Verb::Close:
         closeSong();
-        return 0;
+        break;
     case SequencerCommand::Verb::Status:
-        if (!m_open)
-            return UnknownAlias;
-        if (reply && replyLength > 0)
-            *reply = mode().left(replyLength - 1);
-        return 0;
+        if (const QString answer = parsed.item == QLatin1StringView("mode")
+                ? mode()
+                : status(parsed.item == QLatin1StringView("length"));
+            answer.isEmpty())
+            result = UnknownAlias;
+        else if (reply && replyLength > 0)
+            *reply = answer.left(replyLength - 1);
+        break;
     case SequencerCommand::Verb::Invalid:
         break;
     }
-    return UnrecognizedCommand;
+    deliverMessages();
+    return result;
 }
 
+// Only what needs no reading is checked here: the file opens at once (a FIFO or a device never
+// blocks) and is a regular file of a song's size. The worker reads it.
 std::uint32_t SequencerDevice::open(const QString &path)
 {
-    if (m_open)
+    auto file = std::make_shared<QFile>();
+    const std::lock_guard lock(m_mutex);
+    if (m_song != Song::Closed)
         return AliasInUse;
-    std::vector<std::uint8_t> bytes;
-    if (const std::uint32_t error = readSongFile(path, bytes))
-        return error;
-    Smf::ReadResult read = Smf::readSong(bytes);
-    bytes = {};
-    if (!read.error.empty())
+    if (const int error = RegularFile::open(path, *file))
+        return error == ENOENT || error == ENOTDIR ? FileNotFound : InvalidFile;
+    if (file->size() > MaxFileSize)
         return InvalidFile;
-    const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
+    m_song = Song::Opening;
+    m_playWanted = false;
+    m_paused = false;
+    m_started = false;
+    m_outputFailed = false;
+    m_fallbackTried = false;
+    post([this, generation = ++m_generation, file] { load(generation, *file); });
+    return 0;
+}
+
+void SequencerDevice::load(std::uint64_t generation, QFile &file)
+{
+    const auto closed = [&] {
+        const std::lock_guard lock(m_mutex);
+        return generation != m_generation;
+    };
+    const auto refuse = [&](std::uint32_t error) {
+        const std::lock_guard lock(m_mutex);
+        if (generation == m_generation) {
+            m_song = Song::Refused;
+            m_refusal = error;
+        }
+    };
+
+    Smf::ReadResult read;
+    {
+        const QByteArray data = file.read(file.size());
+        if (file.error() != QFileDevice::NoError)
+            return refuse(InvalidFile);
+        file.close();
+        read = Smf::readSong(
+            { reinterpret_cast<const std::uint8_t *>(data.constData()), std::size_t(data.size()) });
+    }
+    if (!read.error.empty())
+        return refuse(InvalidFile);
+    if (closed())
+        return;
+    Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
     read = {};
     if (!canonical.error.empty())
-        return InvalidFile;
+        return refuse(InvalidFile);
     if (!ensureSynth())
-        return NoSynthesizer;
-    // No audio thread runs now: the song's instruments are loaded here, not while it plays.
+        return refuse(NoSynthesizer);
+    if (closed())
+        return;
+
+    // Nothing renders now: the song's instruments are loaded here, not while it plays.
     if (m_holder)
         m_holder->hold(canonical.song);
-    m_songFile = Smf::writeSong(canonical.song);
-    m_endTick = canonical.song.endTick;
-    if (!startPlayer()) {
-        m_songFile = {};
-        return InvalidFile;
+    FluidPtr<_fluid_player_t> player(new_fluid_player(m_synth.get()));
+    {
+        const std::vector<std::uint8_t> songFile = Smf::writeSong(canonical.song);
+        m_endTick = canonical.song.endTick;
+        canonical = {};
+        // FluidSynth takes a copy; this one goes before FluidSynth reads its own.
+        if (!player
+            || fluid_player_add_mem(player.get(), songFile.data(), songFile.size()) != FLUID_OK)
+            return refuse(InvalidFile);
     }
-    m_open = true;
-    m_started = false;
-    return 0;
+    fluid_player_set_tick_callback(player.get(), &SequencerDevice::onTick, this);
+    startAtBeginning();
+    fluid_player_play(player.get());
+    m_preroll.assign(2 * PrerollFrames, 0.0f);
+    renderSynth(m_preroll.data(), m_preroll.data() + 1, 2, PrerollFrames);
+    m_prerollUsed = 0;
+
+    const std::lock_guard lock(m_mutex);
+    if (generation != m_generation) {
+        player.reset();
+        silence();
+        return;
+    }
+    m_player = std::move(player);
+    m_song = Song::Open;
+    if (m_playWanted && !m_paused)
+        startOutput();
 }
 
 std::uint32_t SequencerDevice::play()
 {
-    if (!m_open)
+    const std::lock_guard lock(m_mutex);
+    switch (m_song) {
+    case Song::Closed:
         return UnknownAlias;
-    if (m_started) {
-        if (mode() == QLatin1StringView("playing"))
-            return 0;
-        // Played to its end: start again from the beginning with a fresh player.
-        fluid_player_stop(m_player.get());
-        closeAudioOutput();
-        m_started = false;
-        m_player.reset();
+    case Song::Refused:
+        return m_refusal;
+    case Song::Opening:
+        m_playWanted = true;
+        m_paused = false;
+        return 0;
+    case Song::Open:
+        break;
     }
-    if (!m_player && !startPlayer())
-        return InvalidFile;
-    fluid_synth_reverb_on(m_synth.get(), -1, 1);
-    fluid_synth_chorus_on(m_synth.get(), -1, 1);
-    fluid_player_play(m_player.get());
-    if (m_output == Output::Audio && !audioOutputOpen()) {
-        QString reason;
-        if (!openAudioOutput(reason)) {
-            // Leave no started player behind, so that the song reads as not playing; the next
-            // play makes a fresh one.
-            fluid_player_stop(m_player.get());
-            m_player.reset();
-            if (!m_noAudioReported) {
-                m_noAudioReported = true;
-                qWarning("Quavrel: no audio output could be opened (%s)", qUtf8Printable(reason));
-                if (m_messageHandler)
-                    m_messageHandler(NoAudioMessage + QLatin1Char('\n') + reason);
-            }
+    m_playWanted = true;
+    if (m_paused)
+        return setPaused(false);
+    if (m_started && m_endFrame >= 0 && playedFrames() >= m_endFrame) {
+        // Played to its end: it starts again from its beginning.
+        if (m_pulsePlays)
+            m_pulse->stop();
+        m_driverOutput.reset();
+        m_pulsePlays = false;
+        m_started = false;
+        fluid_player_seek(m_player.get(), 0);
+        fluid_player_play(m_player.get());
+        startAtBeginning();
+        m_prerollUsed = m_preroll.size();
+    }
+    return m_started ? 0 : startOutput();
+}
+
+// Counts the song's frames from its beginning, while nothing renders it.
+void SequencerDevice::startAtBeginning()
+{
+    m_frames = 0;
+    m_quietSince = 0;
+    m_lastEventFrame = -1;
+    m_endFrame = -1;
+}
+
+// Pause leaves the song where it is: the output pulls no more sound, so nothing renders and the
+// synthesizer keeps its voices and controllers. Resume goes on from there.
+std::uint32_t SequencerDevice::pause(bool paused)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_song == Song::Closed)
+        return UnknownAlias;
+    return setPaused(paused);
+}
+
+// With m_mutex held.
+std::uint32_t SequencerDevice::setPaused(bool paused)
+{
+    if (m_paused == paused)
+        return 0;
+    m_paused = paused;
+    if (m_song != Song::Open || !m_playWanted || m_outputFailed)
+        return 0;
+    if (!m_started)
+        return startOutput();
+    if (m_pulsePlays)
+        m_pulse->setPaused(paused);
+    if (m_driverOutput) {
+        QString error;
+        if (!m_driverOutput->setPaused(paused, error)) {
+            m_outputFailed = true;
             return NoAudioOutput;
         }
     }
-    m_started = true;
     return 0;
 }
 
-QString SequencerDevice::mode() const
+// "playing" from the play command until the song's sound has died away at the output (also while
+// the song is read, or the output waits for the sound server), "paused", or "stopped"; empty when
+// no song is open.
+QString SequencerDevice::mode()
 {
-    bool playing = m_started && fluid_player_get_status(m_player.get()) == FLUID_PLAYER_PLAYING
-        && std::int64_t(m_tick.load(std::memory_order_relaxed)) < std::int64_t(m_endTick);
-    if (m_started && m_pulse && m_pulse->streaming()) {
-        // The server still has the end of the song queued; a broken stream plays nothing more.
-        const std::int64_t end = m_endFrame.load();
-        playing = !m_pulse->failed() && (playing || (end >= 0 && m_pulse->playedFrames() < end));
+    const std::lock_guard lock(m_mutex);
+    bool playing = false;
+    switch (m_song) {
+    case Song::Closed:
+        return {};
+    case Song::Refused:
+        break;
+    case Song::Opening:
+        playing = m_playWanted;
+        break;
+    case Song::Open:
+        if (m_started && !m_outputFailed && !m_paused)
+            watchOutput();
+        playing = m_started && !m_outputFailed && (m_endFrame < 0 || playedFrames() < m_endFrame);
+        break;
     }
+    if (playing && m_paused)
+        return QStringLiteral("paused");
     return playing ? QStringLiteral("playing") : QStringLiteral("stopped");
 }
 
-void SequencerDevice::closeSong()
+// The song's length, or the time of it the output has played, in milliseconds (0 before the song
+// has been read); empty when no song is open.
+QString SequencerDevice::status(bool length)
 {
-    // With no song open nothing sounds (the last close silenced it), and prepare()'s thread may
-    // still be building the synthesizer: nothing to do.
-    if (!m_open)
-        return;
-    // Safe while the audio thread runs: the player stops sending events, the thread ends with
-    // its driver, and only then are the voices silenced and the player freed.
-    if (m_player)
-        fluid_player_stop(m_player.get());
-    closeAudioOutput();
-    if (m_synth) {
-        fluid_synth_all_sounds_off(m_synth.get(), -1);
-        // The reverb and chorus keep sounding the voices' tails: silence them until the next
-        // play too.
-        fluid_synth_reverb_on(m_synth.get(), -1, 0);
-        fluid_synth_chorus_on(m_synth.get(), -1, 0);
-    }
-    m_player.reset();
-    m_songFile = {};
-    m_open = false;
-    m_started = false;
+    const std::lock_guard lock(m_mutex);
+    if (m_song == Song::Closed)
+        return {};
+    if (m_song != Song::Open)
+        return QStringLiteral("0");
+    if (length)
+        return QString::number(m_endTick);
+    const std::int64_t played = m_started ? playedFrames() : 0;
+    return QString::number(played * 1000 / SampleRate);
 }
 
+// Cuts the song at once: no render call comes once the output has gone, and then the synthesizer
+// falls silent.
+void SequencerDevice::closeSong()
+{
+    FluidPtr<_fluid_player_t> player;
+    std::unique_ptr<DriverOutput> driverOutput;
+    bool pulsePlays = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_song == Song::Closed)
+            return;
+        ++m_generation;
+        m_song = Song::Closed;
+        player = std::move(m_player);
+        driverOutput = std::move(m_driverOutput);
+        pulsePlays = std::exchange(m_pulsePlays, false);
+        m_started = false;
+        m_playWanted = false;
+        m_paused = false;
+    }
+    if (pulsePlays)
+        m_pulse->stop();
+    driverOutput.reset();
+    // Without a player the song was still being read: the worker leaves the synthesizer silent.
+    if (!player)
+        return;
+    player.reset();
+    silence();
+}
+
+// Resets the synthesizer, as FluidSynth's player does between songs, with nothing rendering and
+// no player: every voice ends and the reverb and chorus are emptied, so that none of a song sounds
+// in the next. A reset alone lets the voices ring out: they are ended in a block rendered first.
+void SequencerDevice::silence()
+{
+    fluid_synth_all_sounds_off(m_synth.get(), -1);
+    std::vector<float> block(2 * PrerollFrames);
+    fluid_synth_write_float(m_synth.get(), PrerollFrames, block.data(), 0, 2, block.data(), 1, 2);
+    fluid_synth_system_reset(m_synth.get());
+    fluid_synth_write_float(m_synth.get(), PrerollFrames, block.data(), 0, 2, block.data(), 1, 2);
+}
+
+// On the worker.
 bool SequencerDevice::ensureSynth()
 {
-    finishPreparing();
     if (!m_synth)
         loadSynth();
-    // Said here, on the window's thread, also when prepare()'s thread loaded the synthesizer.
-    if (!m_synthProblem.isEmpty() && !m_synthProblemReported) {
-        m_synthProblemReported = true;
-        qWarning("Quavrel: %s", qUtf8Printable(m_synthProblem.section(QLatin1Char('\n'), 0, 0)));
-        if (m_messageHandler)
-            m_messageHandler(m_synthProblem);
-    }
     return bool(m_synth);
 }
 
+// On the worker. What went wrong is said once, by the first open that meets it.
 bool SequencerDevice::loadSynth()
 {
+    QString problem;
     if (std::string error; !FluidLibrary::load(error)) {
-        m_synthProblem = QStringLiteral("FluidSynth could not be loaded, so songs cannot be "
-                                        "heard:\n%1\nInstall the package libfluidsynth3.")
-                             .arg(QString::fromStdString(error));
-        return false;
+        problem = QStringLiteral("FluidSynth could not be loaded, so songs cannot be heard:\n%1\n"
+                                 "Install the package libfluidsynth3.")
+                      .arg(QString::fromStdString(error));
+    } else {
+        // Set here rather than at construction: FluidSynth is loaded by its first use.
+        FluidLog::capture();
+        FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
+        FluidPtr<_fluid_synth_t> synth;
+        if (settings) {
+            fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
+            fluid_settings_setnum(settings.get(), "synth.sample-rate", SampleRate);
+            fluid_settings_setint(settings.get(), "audio.period-size", PeriodSize);
+            fluid_settings_setint(settings.get(), "audio.periods", Periods);
+            fluid_settings_setint(settings.get(), "audio.jack.autoconnect", 1);
+            fluid_settings_setint(settings.get(), "synth.dynamic-sample-loading",
+                m_loading == SampleLoading::Dynamic);
+            synth = newFluidSynth(settings.get());
+        }
+        if (synth) {
+            const SoundFont::Loaded loaded = SoundFont::load(synth.get(), settings.get(),
+                [] { return QString::fromStdString(FluidLog::lastError()); });
+            problem = loaded.message;
+            if (loaded.id >= 0) {
+                m_settings = std::move(settings);
+                m_synth = std::move(synth);
+            }
+        }
     }
-    // Set here rather than at construction: FluidSynth is loaded by its first use.
-    FluidLog::capture();
-    FluidPtr<_fluid_hashtable_t> settings(new_fluid_settings());
-    if (!settings)
-        return false;
-    fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
-    fluid_settings_setnum(settings.get(), "synth.sample-rate", SampleRate);
-    fluid_settings_setint(settings.get(), "audio.period-size", PeriodSize);
-    fluid_settings_setint(settings.get(), "audio.periods", Periods);
-    fluid_settings_setint(settings.get(), "audio.jack.autoconnect", 1);
-    fluid_settings_setint(
-        settings.get(), "synth.dynamic-sample-loading", m_loading == SampleLoading::Dynamic);
-    FluidPtr<_fluid_synth_t> synth(new_fluid_synth(settings.get()));
-    if (!synth)
-        return false;
-    const SoundFont::Loaded loaded = SoundFont::load(
-        synth.get(), settings.get(), [] { return QString::fromStdString(FluidLog::lastError()); });
-    m_synthProblem = loaded.message;
-    if (loaded.id < 0)
-        return false;
-    m_settings = std::move(settings);
-    m_synth = std::move(synth);
-    if (m_loading == SampleLoading::Dynamic) {
+    if (m_synth && m_loading == SampleLoading::Dynamic) {
         m_holder = std::make_unique<SampleHolder>(m_synth.get());
         // Without it the audio thread loads what the song selects, as FluidSynth itself does.
         if (!m_holder->valid())
             m_holder.reset();
     }
-    return true;
+    if (!problem.isEmpty() && !std::exchange(m_synthProblemReported, true)) {
+        qWarning("Quavrel: %s", qUtf8Printable(problem.section(QLatin1Char('\n'), 0, 0)));
+        say(problem);
+    }
+    return bool(m_synth);
 }
 
-int SequencerDevice::heldInstrumentCount() const
+void SequencerDevice::say(const QString &text)
 {
+    const std::lock_guard lock(m_mutex);
+    m_messages.push_back(text);
+}
+
+// Said on the thread that sends commands, outside the lock.
+void SequencerDevice::deliverMessages()
+{
+    std::vector<QString> messages;
+    {
+        const std::lock_guard lock(m_mutex);
+        messages.swap(m_messages);
+    }
+    for (const QString &text : messages) {
+        if (m_messageHandler)
+            m_messageHandler(text);
+    }
+}
+
+int SequencerDevice::heldInstrumentCount()
+{
+    finishWork();
     return m_holder ? m_holder->instrumentCount() : 0;
 }
 
@@ -291,41 +455,7 @@ std::uint64_t SequencerDevice::soundFontBytesRead()
     return SoundFont::bytesRead();
 }
 
-bool SequencerDevice::startPlayer()
-{
-    m_player.reset(new_fluid_player(m_synth.get()));
-    if (!m_player
-        || fluid_player_add_mem(m_player.get(), m_songFile.data(), m_songFile.size()) != FLUID_OK) {
-        m_player.reset();
-        return false;
-    }
-    m_tick.store(0);
-    m_endFrame.store(-1);
-    fluid_player_set_tick_callback(m_player.get(), &SequencerDevice::onTick, this);
-    return true;
-}
-
-std::vector<float> SequencerDevice::render(int frames)
-{
-    std::vector<float> samples(static_cast<std::size_t>(std::max(frames, 0)) * 2, 0.0f);
-    // Never alongside an audio thread that renders the same synthesizer.
-    if (m_synth && !audioOutputOpen() && frames > 0)
-        fluid_synth_write_float(m_synth.get(), frames, samples.data(), 0, 2, samples.data(), 1, 2);
-    return samples;
-}
-
 QString SequencerDevice::soundFontPath()
 {
     return SoundFont::firstUsable();
-}
-
-int SequencerDevice::onTick(void *data, int tick)
-{
-    auto *device = static_cast<SequencerDevice *>(data);
-    device->m_tick.store(tick, std::memory_order_relaxed);
-    // Called as the synthesizer renders, before the events at this tick: the frame where the end
-    // of the song begins to sound.
-    if (std::int64_t(tick) >= std::int64_t(device->m_endTick) && device->m_endFrame.load() < 0)
-        device->m_endFrame.store(device->m_renderedFrames);
-    return FLUID_OK;
 }

@@ -3,40 +3,48 @@
 #include "sequencer/fluid.h"
 
 #include <QString>
+#include <QStringList>
+#include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+class DriverOutput;
 class PulseOutput;
+class QFile;
 class SampleHolder;
 
 // The sequencer device on libfluidsynth: opens one song at a time under the alias "canyon",
-// plays it through an audio output in the background and answers its mode.
+// plays it through an audio output in the background, pauses and resumes it, and answers its mode.
 //
-// prepare() does the one-time work on a thread of its own: the synthesizer with its SoundFont,
-// and the connection to the sound server. The first open waits for whatever is left of it.
+// Commands return at once: nothing on the thread that sends them waits for a file, the
+// synthesizer or the sound server. Open checks only that the path names a regular file; a worker
+// thread then reads it with the own bounded MIDI reader, hands FluidSynth a canonical file it
+// wrote itself (so that FluidSynth's parser never sees a malformed one), loads the samples of the
+// song's instruments and lets FluidSynth read its copy, before anything plays. Meanwhile a played
+// song reads as playing, and once refused as stopped. The same worker makes the synthesizer with
+// its SoundFont when prepare() asks, or at the first open.
 //
-// Open reads the file with the own bounded MIDI reader and hands FluidSynth a canonical file it
-// wrote itself, so that FluidSynth's parser never sees a malformed one. The synthesizer and its
-// SoundFont are created at the first successful open (or by prepare()) and kept. The audio output
-// is Quavrel's own PulseAudio stream, or one of FluidSynth's drivers when QUAVREL_AUDIO_DRIVER
-// names one or PulseAudio cannot be reached. Nothing renders while no song plays: a stream or
-// driver exists only while a song is open and has been played; the PulseAudio connection is kept,
-// held by a thread that sleeps.
-// The synthesizer loads a SoundFont's samples per instrument (FluidSynth's dynamic sample
-// loading): open loads those of every instrument the song can select, from the calling thread,
-// and keeps them referenced by a second synthesizer that shares the SoundFont and never plays, so
-// the audio thread never reads the SoundFont from disk. Instruments of earlier songs are
-// released at the next open.
+// The audio output is Quavrel's own PulseAudio stream, which waits for a server that is away and
+// goes on where the sound stopped once it is back; or one of FluidSynth's drivers when
+// QUAVREL_AUDIO_DRIVER names one, or when no PulseAudio server has ever been reached and one of
+// them opens. Nothing renders while no song plays or while it is paused: an output exists only
+// while a song is open and has been played, and pulls no sound while paused; the PulseAudio
+// connection is kept, held by a thread that sleeps.
 //
-// FluidSynth's audio thread, or PulseAudio's, calls back into this class only to render, store
-// the current tick and log lines; nothing there touches Qt. With PulseAudio the song reads as
-// playing until the server has played its last event.
+// A song plays until its sound has died away: every event played, no voice sounding and the
+// output below -80 dB of full scale for 100 ms, or 3 s after its last event at most (a note that
+// never ends is faded out there). With PulseAudio it reads as playing until the server has played
+// that far.
+//
+// FluidSynth's audio thread, or PulseAudio's, calls back into this class only to render and to
+// note the song's tick; nothing there touches Qt or takes the device's lock.
 class SequencerDevice
 {
 public:
@@ -66,6 +74,8 @@ public:
     static constexpr int SampleRate = 44100;
     // Files larger than this are no songs; refusing them bounds the memory an open takes.
     static constexpr qint64 MaxFileSize = 128 * 1024 * 1024;
+    // A sound server away for longer than this is said, once.
+    static constexpr int ServerPatienceMs = 15000;
 
     explicit SequencerDevice(
         Output output = Output::Audio, SampleLoading loading = SampleLoading::Dynamic);
@@ -73,21 +83,29 @@ public:
     SequencerDevice(const SequencerDevice &) = delete;
     SequencerDevice &operator=(const SequencerDevice &) = delete;
 
-    // Starts creating the synthesizer and connecting to the sound server on another thread.
+    // Starts creating the synthesizer and connecting to the sound server in the background.
     void prepare();
 
-    // Runs one command string; 0 on success, else one of the codes above. The status query
-    // stores "playing" or "stopped" in *reply (at most replyLength - 1 characters).
+    // Runs one command string: "open <path> type sequencer alias canyon", "play canyon",
+    // "pause canyon", "resume canyon", "close canyon", "status canyon mode|position|length".
+    // Returns 0 on success, else one of the codes above. The status query stores its answer in
+    // *reply (at most replyLength - 1 characters): the mode "playing", "paused" or "stopped", or
+    // the song's position as heard or its length, in milliseconds.
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength);
 
-    // Called with a text to show the user when songs cannot sound as they should: once per device
-    // when no audio output can be opened (the fixed message, a line break and FluidSynth's reason),
-    // and once when the SoundFont that QUAVREL_SOUNDFONT names cannot be used, or none can (which
-    // file, what is wrong with it, how to mend it).
+    // Called, on the thread that sends commands, with a text to show the user when songs cannot
+    // sound as they should: once per device when no audio output can be opened or the sound
+    // server stays away (the fixed message, a line break and the reason), and once when the
+    // SoundFont that QUAVREL_SOUNDFONT names cannot be used, or none can (which file, what is
+    // wrong with it, how to mend it).
     void setMessageHandler(std::function<void(const QString &text)> handler);
 
-    // Offline output: renders the next frames (stereo, interleaved) and advances the song.
+    // Offline output: renders the next frames (stereo, interleaved) and advances the song, once a
+    // song that opens has been read.
     std::vector<float> render(int frames);
+
+    // Waits until the background work asked for so far is done (for tests and benchmarks).
+    void finishWork();
 
     // The SoundFont a new device loads: the first of QUAVREL_SOUNDFONT and the usual system
     // SoundFonts that passes the checks of SoundFont::problem(); empty when none does.
@@ -98,55 +116,84 @@ public:
 
     // Instruments whose samples are held: the open song's, and those the synthesizer's channels
     // still had from the song before (0 with full loading).
-    int heldInstrumentCount() const;
+    int heldInstrumentCount();
 
 private:
+    enum class Song { Closed, Opening, Open, Refused };
+
     std::uint32_t open(const QString &path);
     std::uint32_t play();
-    QString mode() const;
+    std::uint32_t pause(bool paused);
+    std::uint32_t setPaused(bool paused);
+    QString mode();
+    QString status(bool length);
     void closeSong();
+    void silence();
+    void load(std::uint64_t generation, QFile &file);
+    void startAtBeginning();
     bool ensureSynth();
-    bool startPlayer();
-    bool openAudioOutput(QString &reason);
-    bool startPulseOutput(std::string &error);
-    void closeAudioOutput();
-    bool audioOutputOpen() const;
     bool loadSynth();
-    void finishPreparing();
+    void say(const QString &text);
+    void deliverMessages();
 
+    // The output side (sequencer/device_output.cpp), with m_mutex held.
+    std::uint32_t startOutput();
+    bool openFallbackOutput();
+    void watchOutput();
+    void reportNoAudio(const QString &reason);
+    std::int64_t playedFrames();
+    // Rendering, on the output's thread.
+    void renderSong(float *left, float *right, int step, int frames);
+    void renderSynth(float *left, float *right, int step, int frames);
+    void followTail(float *left, float *right, int step, int frames);
     static int onTick(void *data, int tick);
 
     const Output m_output;
     const SampleLoading m_loading;
     std::function<void(const QString &)> m_messageHandler;
+
+    // The worker: prepares, makes the synthesizer and reads songs, one job after another.
+    void post(std::function<void()> job);
+    QThreadPool m_worker;
+    bool m_prepared = false;
+    std::mutex m_jobsMutex;
+    std::condition_variable m_jobsDone;
+    int m_jobs = 0;
+
+    // Guards the song's state between the thread that sends commands and the worker.
+    std::mutex m_mutex;
+    Song m_song = Song::Closed;
+    // Counts opens and closes, so that the worker can tell a song it reads was closed meanwhile.
+    std::uint64_t m_generation = 0;
+    std::uint32_t m_refusal = 0;
+    bool m_playWanted = false;
+    bool m_paused = false;
+    bool m_started = false;
+    bool m_outputFailed = false;
+    bool m_fallbackTried = false;
     bool m_noAudioReported = false;
-    bool m_synthProblemReported = false;
-    // What to tell the user about the last attempt to make the synthesizer (its library, its
-    // SoundFont), said once.
-    QString m_synthProblem;
+    QStringList m_fallbackFailures;
+    std::vector<QString> m_messages;
+    FluidPtr<_fluid_player_t> m_player;
+    std::unique_ptr<DriverOutput> m_driverOutput;
+    bool m_pulsePlays = false;
 
-    // Written by the audio thread, read here.
-    std::atomic<int> m_tick { 0 };
-    // Frames rendered into the PulseAudio stream (touched by the audio thread only while it
-    // plays), and the frame of the stream where the song's last event sounds (-1 before).
-    std::int64_t m_renderedFrames = 0;
-    std::atomic<std::int64_t> m_endFrame { -1 };
-
-    // prepare()'s thread: until the first open joins it, it alone touches the synthesizer and
-    // m_pulse, and no song is open.
-    std::thread m_preparing;
-    std::unique_ptr<PulseOutput> m_pulse;
-
+    // Made by the worker; with the song's state published under m_mutex.
     FluidPtr<_fluid_hashtable_t> m_settings;
     FluidPtr<_fluid_synth_t> m_synth;
     // Holds the samples of the open song's instruments (dynamic sample loading only).
     std::unique_ptr<SampleHolder> m_holder;
+    bool m_synthProblemReported = false;
+    std::unique_ptr<PulseOutput> m_pulse;
 
-    // The open song.
-    bool m_open = false;
-    bool m_started = false;
-    std::vector<std::uint8_t> m_songFile;
+    // The open song as it renders: written by the worker before its output starts, then by the
+    // output's thread only. Frames count from the song's start, as the output gets them.
     std::uint64_t m_endTick = 0;
-    FluidPtr<_fluid_player_t> m_player;
-    FluidPtr<_fluid_audio_driver_t> m_driver;
+    std::vector<float> m_preroll;
+    std::size_t m_prerollUsed = 0;
+    std::atomic<std::int64_t> m_frames { 0 };
+    std::int64_t m_quietSince = 0;
+    // Where the song's last event was rendered, and where its sound has died away (-1 before).
+    std::atomic<std::int64_t> m_lastEventFrame { -1 };
+    std::atomic<std::int64_t> m_endFrame { -1 };
 };

@@ -18,12 +18,13 @@ struct TestDevice : SequencerDevice
         return (*this)(QStringLiteral("open %1 type sequencer alias %2").arg(path, alias));
     }
     // The answer to the status query; "failed" when it fails, which leaves the reply untouched.
-    QString mode()
+    QString status(const QString &item)
     {
         QString reply = QStringLiteral("failed");
-        sendCommand(QStringLiteral("status canyon mode"), &reply, 128);
+        sendCommand(QStringLiteral("status canyon ") + item, &reply, 128);
         return reply;
     }
+    QString mode() { return status(QStringLiteral("mode")); }
     // The loudest sample of the next frames rendered.
     float peak(int frames)
     {
