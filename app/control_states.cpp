@@ -12,6 +12,7 @@
 void Form1::ButsOn()
 {
     Timer1->stop();
+    Paused = 0;
     setWindowTitle(AppTitle);
     Command1.at(5)->setText(QStringLiteral("&Play"));
     Command1.at(6)->setEnabled(false);

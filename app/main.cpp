@@ -54,9 +54,15 @@ int main(int argc, char *argv[])
     QtPlatform platform([&sequencer](const QString &command, QString *reply, int replyLength) {
         return sequencer.sendCommand(command, reply, replyLength);
     });
-    sequencer.setMessageHandler(
-        [&platform](const QString &text) { platform.messageBox(text, MsgBox::OkOnly, AppTitle); });
     Form1 window(platform);
+    platform.setWindow(&window);
+    // Shown from the event loop, not inside the command that found the problem: the player goes
+    // on while the box is open.
+    sequencer.setMessageHandler([&platform, &window](const QString &text) {
+        QMetaObject::invokeMethod(
+            &window, [&platform, text] { platform.messageBox(text, MsgBox::OkOnly, AppTitle); },
+            Qt::QueuedConnection);
+    });
     // The synthesizer and the sound server connection are readied once the window is on screen:
     // started sooner, the loading contends with Qt's start-up and the window shows later.
     FirstPaint firstPaint([&sequencer] { sequencer.prepare(); });

@@ -20,6 +20,8 @@ class QPushButton;
 class QTimer;
 
 inline const QString AppTitle = QStringLiteral("Quavrel v1.04");
+// Follows the song's name in the title while the song is paused.
+inline const QString PausedMark = QStringLiteral(" (paused)");
 
 // The one window of the program. It owns every control and every window-level variable; its
 // handlers and routines are defined in the folder of the subsystem they serve:
@@ -53,6 +55,9 @@ public:
     void playCommand();
     void playFiles(const QStringList &paths);
     void nextSongCommand();
+    void pauseCommand();
+    void resumeCommand();
+    void endPause();
     void volumeCommand();
     QString GetShortName(const QString &sLongFileName);
     bool songIsPlaying();
@@ -117,6 +122,7 @@ public:
     QString MciReply;
     qint32 CurrentSong = 0;
     qint16 SkipRequested = 0;
+    qint16 Paused = 0;
     qint32 TimerBusy = 0;
     QRandomGenerator Rnd;
     qint16 DragFromIndex = 0;

@@ -28,11 +28,13 @@ void Form1::Form_Load()
 }
 
 // Every close request: close the sequencer, remember the album while a name is shown, then offer
-// to save unsaved changes. Yes keeps the window open and runs Save.
+// to save unsaved changes. Yes keeps the window open and runs Save; a paused song then counts as
+// closed while playing, and the next tick moves on.
 void Form1::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
 {
     Q_UNUSED(UnloadMode);
     sendMci(QStringLiteral("close canyon"));
+    endPause();
     rememberAlbum();
     if (AlbumChanged == 1 && askSaveQuestion() == MsgBox::IdYes) {
         Cancel = 1;

@@ -62,7 +62,7 @@ private:
     MediaPlayer *m_player;
 };
 
-// org.mpris.MediaPlayer2.Player: the Play and Next Song buttons and what the window shows.
+// org.mpris.MediaPlayer2.Player: the Play and Next Song buttons, pause, and what the window shows.
 class MprisPlayer : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -70,7 +70,7 @@ class MprisPlayer : public QDBusAbstractAdaptor
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(bool CanPlay READ canPlay)
-    Q_PROPERTY(bool CanPause READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ no)
     Q_PROPERTY(bool CanSeek READ no)
@@ -85,13 +85,14 @@ public:
     QString playbackStatus() const { return m_player->playbackStatus(); }
     QVariantMap metadata() const { return m_player->metadata(); }
     bool canPlay() const { return m_player->canPlay(); }
+    bool canPause() const { return m_player->canPause(); }
     bool canGoNext() const { return m_player->canGoNext(); }
     bool yes() const { return true; }
     bool no() const { return false; }
 
 public Q_SLOTS:
     void Play() { m_player->request(MediaPlayer::Request::Play); }
-    void Pause() { m_player->request(MediaPlayer::Request::Stop); }
+    void Pause() { m_player->request(MediaPlayer::Request::Pause); }
     void PlayPause() { m_player->request(MediaPlayer::Request::PlayPause); }
     void Stop() { m_player->request(MediaPlayer::Request::Stop); }
     void Next() { m_player->request(MediaPlayer::Request::Next); }
@@ -147,12 +148,15 @@ MediaPlayer::Shown MediaPlayer::shown() const
 {
     Shown state;
     state.playing = m_window.Command1.at(5)->text() != QLatin1String("&Play");
+    state.paused = m_window.Paused == 1;
     state.canPlay = !windowBlocked() && m_window.songCount() > 0;
     state.canGoNext = !windowBlocked() && m_window.Command1.at(6)->isEnabled();
     const int song = m_window.CurrentSong;
     if (state.playing && song >= 0 && song < m_window.List3.count()) {
         state.track = song;
         state.title = m_window.windowTitle();
+        if (state.paused)
+            state.title.chop(PausedMark.size());
         state.url = QUrl::fromLocalFile(m_window.List3.item(song)).toString(QUrl::FullyEncoded);
     }
     return state;
@@ -174,6 +178,8 @@ QVariantMap MediaPlayer::metadataOf(const Shown &state)
 
 QString MediaPlayer::statusOf(const Shown &state)
 {
+    if (state.paused)
+        return QStringLiteral("Paused");
     return state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped");
 }
 
@@ -192,13 +198,21 @@ bool MediaPlayer::canPlay() const
     return shown().canPlay;
 }
 
+// While a song plays or is paused.
+bool MediaPlayer::canPause() const
+{
+    const Shown state = shown();
+    return state.canPlay && state.playing;
+}
+
 bool MediaPlayer::canGoNext() const
 {
     return shown().canGoNext;
 }
 
-// Play only starts and Stop only stops; PlayPause and Next press their button whatever it reads.
-// A disabled button ignores the click, as it ignores the mouse.
+// Play starts or resumes, Pause pauses and Stop stops, each only where it can; PlayPause pauses
+// a song that plays and otherwise is Play; Next presses its button. A disabled button ignores the
+// click, as it ignores the mouse.
 void MediaPlayer::request(Request what)
 {
     QMetaObject::invokeMethod(
@@ -206,10 +220,19 @@ void MediaPlayer::request(Request what)
         [this, what] {
             if (windowBlocked())
                 return;
-            const bool playing = shown().playing;
-            if ((what == Request::Play && playing) || (what == Request::Stop && !playing))
-                return;
-            m_window.Command1.at(what == Request::Next ? 6 : 5)->click();
+            const Shown state = shown();
+            const Request action = what != Request::PlayPause ? what
+                : state.playing && !state.paused              ? Request::Pause
+                                                              : Request::Play;
+            if (action == Request::Play && state.paused)
+                m_window.resumeCommand();
+            else if (action == Request::Pause)
+                m_window.pauseCommand();
+            else if ((action == Request::Play && !state.playing)
+                || (action == Request::Stop && state.playing))
+                m_window.Command1.at(5)->click();
+            else if (action == Request::Next)
+                m_window.Command1.at(6)->click();
         },
         Qt::QueuedConnection);
 }
@@ -261,14 +284,14 @@ void MediaPlayer::notice()
     m_noticePosted = false;
     const Shown now = shown();
     QVariantMap changed;
-    if (now.playing != m_reported.playing)
+    if (now.playing != m_reported.playing || now.paused != m_reported.paused)
         changed.insert(QStringLiteral("PlaybackStatus"), statusOf(now));
     if (now.track != m_reported.track || now.title != m_reported.title || now.url != m_reported.url)
         changed.insert(QStringLiteral("Metadata"), metadataOf(now));
-    if (now.canPlay != m_reported.canPlay) {
+    if (now.canPlay != m_reported.canPlay)
         changed.insert(QStringLiteral("CanPlay"), now.canPlay);
-        changed.insert(QStringLiteral("CanPause"), now.canPlay);
-    }
+    if ((now.canPlay && now.playing) != (m_reported.canPlay && m_reported.playing))
+        changed.insert(QStringLiteral("CanPause"), now.canPlay && now.playing);
     if (now.canGoNext != m_reported.canGoNext)
         changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
     m_reported = now;

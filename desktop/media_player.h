@@ -14,7 +14,8 @@ void bringToFront(QWidget &window);
 
 // The window as a media player for the desktop's media keys and shell controls (MPRIS 2, under
 // org.mpris.MediaPlayer2.quavrel). What it reports is read from the window's own controls, and
-// every request presses the window's own button, so the window behaves as it always has.
+// every request presses the window's own button, so the window behaves as it always has; only
+// pause and resume, which the window has no button for, go to its pause routines.
 // PropertiesChanged follows the window's own changes (its title, the enabled state of the
 // buttons, the song list, the poll timer's ticks); an idle Quavrel sends nothing.
 class MediaPlayer : public QObject
@@ -22,9 +23,10 @@ class MediaPlayer : public QObject
     Q_OBJECT
 
 public:
-    // The requests of the media controls. Quavrel has no pause: Pause stops, as the Play button
-    // does while it reads "S&top"; PlayPause is the Play button itself, which starts and stops.
-    enum class Request { Play, Stop, PlayPause, Next };
+    // The requests of the media controls: Play starts as the Play button does, or resumes a
+    // paused song; Pause pauses the song that plays; PlayPause does whichever of the two fits;
+    // Stop presses the button while it reads "S&top", Next presses Next Song.
+    enum class Request { Play, Pause, Stop, PlayPause, Next };
 
     // Watches the window; it becomes a child of the window.
     explicit MediaPlayer(Form1 &window);
@@ -35,6 +37,7 @@ public:
     QString playbackStatus() const;
     QVariantMap metadata() const;
     bool canPlay() const;
+    bool canPause() const;
     bool canGoNext() const;
 
     // Requests run from the event loop, after the caller has had its reply.
@@ -50,6 +53,7 @@ private:
     struct Shown
     {
         bool playing = false;
+        bool paused = false;
         int track = -1;
         QString title;
         QString url;

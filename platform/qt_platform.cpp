@@ -37,7 +37,7 @@ QString QtPlatform::shortPathName(const QString &longPath)
 
 int QtPlatform::messageBox(const QString &text, int style, const QString &title)
 {
-    QMessageBox box(QApplication::activeWindow());
+    QMessageBox box(m_window ? m_window.data() : QApplication::activeWindow());
     box.setWindowTitle(title);
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);

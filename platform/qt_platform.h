@@ -2,6 +2,9 @@
 
 #include "platform/platform.h"
 
+#include <QPointer>
+#include <QWidget>
+
 #include <functional>
 
 // The platform on a Linux desktop: Qt message boxes and file dialogs, QSettings, QProcess.
@@ -28,6 +31,10 @@ public:
     void setWaitCursor(bool busy) override;
     void processEvents() override;
 
+    // The main window, which message boxes belong to, so that a box shown while Quavrel plays in
+    // the background opens over its window; without one, the active window.
+    void setWindow(QWidget *window) { m_window = window; }
+
     // Whether a window handler is letting pending events run at this moment (it is in the middle
     // of its work, and whatever runs now runs inside it).
     bool runsPendingEvents() const { return m_pendingEventsDepth > 0; }
@@ -37,6 +44,7 @@ public:
 
 private:
     CommandSender m_sender;
+    QPointer<QWidget> m_window;
     bool m_waitCursor = false;
     int m_pendingEventsDepth = 0;
 };

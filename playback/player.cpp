@@ -146,11 +146,12 @@ void Form1::Timer1_Timer()
     TimerBusy = 0;
 }
 
-// Cuts the current song short; the next tick starts the following one.
+// Cuts the current song short, also a paused one; the next tick starts the following one.
 void Form1::nextSongCommand()
 {
     sendMci(QStringLiteral("close canyon"));
     SkipRequested = 1;
     m_platform.setWaitCursor(true);
     Command1.at(6)->setEnabled(false);
+    endPause();
 }

@@ -272,7 +272,8 @@ void TestEndToEnd::endToEnd()
 }
 
 // A started Quavrel plays those of its files that exist and end in .mid; the media controls press
-// the window's buttons (Play only starts; PlayPause and Pause stop) and every change is announced.
+// the window's buttons (Play only starts, Stop stops) or pause and resume, and every change is
+// announced.
 // A later start while a message box is open returns at once, and its files wait for the box to
 // close, then play; the blocked window takes no media requests.
 void TestEndToEnd::mediaControlsAndLaterStarts()
@@ -289,11 +290,20 @@ void TestEndToEnd::mediaControlsAndLaterStarts()
     QTRY_VERIFY_WITH_TIMEOUT(
         qdbus_cast<QVariantMap>(changed.value(u"Metadata"_s)).value(u"xesam:title"_s) == u"a"_s,
         Deadline);
-    for (const QString &method : { u"Pause"_s, u"PlayPause"_s, u"PlayPause"_s, u"PlayPause"_s }) {
+    // Paused, the title says so and nothing renders; Play resumes, PlayPause toggles.
+    press(u"Pause"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"a \\(paused\\)"_s).size(), 1, Deadline);
+    QCOMPARE(std::pair(get("PlaybackStatus").toString(), playing("xesam:title")),
+        std::pair(u"Paused"_s, u"a"_s));
+    const qint64 rendered = QFileInfo(u"fluidsynth.wav"_s).size();
+    QTest::qWait(500);
+    QCOMPARE(QFileInfo(u"fluidsynth.wav"_s).size(), rendered);
+    for (const QString &method : { u"Play"_s, u"PlayPause"_s, u"PlayPause"_s }) {
         const QString before = get("PlaybackStatus").toString();
         press(method);
         QTRY_VERIFY_WITH_TIMEOUT(get("PlaybackStatus").toString() != before, Deadline);
     }
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(u"fluidsynth.wav"_s).size() > rendered, Deadline);
 
     QVERIFY(QFile::remove(u"c.mid"_s));
     press(u"Next"_s);

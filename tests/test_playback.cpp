@@ -48,7 +48,8 @@ class TestPlayback : public QObject
     {
         const bool playing = form->Command1.at(5)->text() == QLatin1String("S&top");
         QList<bool> idle { form->PlySelOnly->isEnabled(), form->Random->isEnabled(),
-            form->List2->isEnabled(), !form->Command1.at(6)->isEnabled(), !form->Timer1->isActive(),
+            form->List2->isEnabled(), !form->Command1.at(6)->isEnabled(),
+            form->Timer1->isActive() == form->windowTitle().endsWith(PausedMark),
             form->windowTitle() == AppTitle, form->List3.count() == 0,
             fake->commands.value(fake->commands.size() - 1, "close canyon") == "close canyon" };
         for (int index : { 0, 1, 2, 3, 4, 8, 9 })
@@ -89,6 +90,10 @@ private Q_SLOTS:
         QTest::newRow("then Stop") << "0.mid* 1.mid: Play=0, tick=0, Next, Play=Idle busy, Play=0";
         QTest::newRow("Stop") << "0.mid 1.mid*: Play=0, tick=0, Play=Idle";
         QTest::newRow("shuffle") << "0.mid 1.mid 2.mid: random, shuffle=Idle";
+        QTest::newRow("paused")
+            << "1.mid 2.mid: Play=1, Pause=1 (paused), Pause=1 (paused), Resume=1, end=2, end=Idle";
+        QTest::newRow("paused, Next Song") << "0.mid 1.mid: Play=0, Pause, Next=- busy, tick=1";
+        QTest::newRow("paused, Stop") << "0.mid: Play=0, Pause, Play=Idle, Pause=Idle, Resume=Idle";
         QTest::newRow("subset") << "0.mid* 1.mid 2.mid* 3.mid*: selected, random, shuffle=Idle";
     }
     // The first song starts from Play at once, the next when a tick finds the song ended; Next
@@ -129,9 +134,14 @@ private Q_SLOTS:
             }
             if (action == "Play" || action == "Next")
                 press(action == "Play" ? 5 : 6);
+            if (action == "Pause" || action == "Resume")
+                action == "Pause" ? form->pauseCommand() : form->resumeCommand();
             if (action == "tick" || action == "end")
                 form->Timer1_Timer();
-            QVERIFY(action != "Next" || fake->commands.last() == "close canyon");
+            // Next Song closes the song; pause and resume go to a song that plays or is paused.
+            const QString sent = action == "Next" || step.endsWith("Idle") ? "close" : action;
+            if (action == "Next" || action == "Pause" || action == "Resume")
+                QCOMPARE(fake->commands.last(), sent.toLower() + " canyon");
             if (step.contains(u'='))
                 QCOMPARE(state(), step.section(u'=', 1));
         }
