@@ -58,6 +58,9 @@ public:
     void pauseCommand();
     void resumeCommand();
     void endPause();
+    qint64 songStatus(const QString &item);
+    void seekCommand(qint64 ms);
+    void setSongVolume(qint64 thousandths);
     void volumeCommand();
     QString GetShortName(const QString &sLongFileName);
     bool songIsPlaying();

@@ -85,7 +85,7 @@ void DesktopSession::serve(Form1 &window, const QtPlatform &platform)
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
-        auto *player = new MediaPlayer(window);
+        auto *player = new MediaPlayer(window, [this](const QStringList &files) { open(files); });
         if (!player->publish(bus))
             delete player;
     }

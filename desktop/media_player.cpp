@@ -5,12 +5,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDBusAbstractAdaptor>
+#include <QDBusContext>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QEvent>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -37,8 +42,8 @@ class MprisRoot : public QDBusAbstractAdaptor
     Q_PROPERTY(bool HasTrackList READ no)
     Q_PROPERTY(QString Identity READ identity)
     Q_PROPERTY(QString DesktopEntry READ desktopEntry)
-    Q_PROPERTY(QStringList SupportedUriSchemes READ none)
-    Q_PROPERTY(QStringList SupportedMimeTypes READ none)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ schemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
 
 public:
     explicit MprisRoot(MediaPlayer *player)
@@ -50,8 +55,12 @@ public:
     bool no() const { return false; }
     QString identity() const { return QStringLiteral("Quavrel"); }
     QString desktopEntry() const { return QStringLiteral("io.github.quavrel.Quavrel"); }
-    // Nothing is opened by address (there is no OpenUri).
-    QStringList none() const { return {}; }
+    // Local files, of the types the launcher entry declares.
+    QStringList schemes() const { return { QStringLiteral("file") }; }
+    QStringList mimeTypes() const
+    {
+        return { QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi") };
+    }
 
 public Q_SLOTS:
     void Raise() { m_player->raise(); }
@@ -62,7 +71,8 @@ private:
     MediaPlayer *m_player;
 };
 
-// org.mpris.MediaPlayer2.Player: the Play and Next Song buttons, pause, and what the window shows.
+// org.mpris.MediaPlayer2.Player: the Play and Next Song buttons, pause, the song's place, the
+// volume, and what the window shows. One speed only, no previous song.
 class MprisPlayer : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -73,8 +83,13 @@ class MprisPlayer : public QDBusAbstractAdaptor
     Q_PROPERTY(bool CanPause READ canPause)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ no)
-    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanSeek READ canPause)
     Q_PROPERTY(bool CanControl READ yes)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(double Rate READ one WRITE setRate)
+    Q_PROPERTY(double MinimumRate READ one)
+    Q_PROPERTY(double MaximumRate READ one)
 
 public:
     explicit MprisPlayer(MediaPlayer *player)
@@ -87,17 +102,38 @@ public:
     bool canPlay() const { return m_player->canPlay(); }
     bool canPause() const { return m_player->canPause(); }
     bool canGoNext() const { return m_player->canGoNext(); }
+    qlonglong position() const { return m_player->position(); }
+    double volume() const { return m_player->volume(); }
+    void setVolume(double volume) { m_player->setVolume(volume); }
     bool yes() const { return true; }
     bool no() const { return false; }
+    double one() const { return 1.0; }
+    void setRate(double) { }
 
 public Q_SLOTS:
     void Play() { m_player->request(MediaPlayer::Request::Play); }
+    void Previous() { }
+    void Seek(qlonglong offset) { seeked(m_player->seek(offset)); }
+    void SetPosition(const QDBusObjectPath &track, qlonglong position)
+    {
+        seeked(m_player->setPosition(track.path(), position));
+    }
+    void OpenUri(const QString &uri) { m_player->openUri(uri); }
     void Pause() { m_player->request(MediaPlayer::Request::Pause); }
     void PlayPause() { m_player->request(MediaPlayer::Request::PlayPause); }
     void Stop() { m_player->request(MediaPlayer::Request::Stop); }
     void Next() { m_player->request(MediaPlayer::Request::Next); }
 
+Q_SIGNALS:
+    void Seeked(qlonglong position);
+
 private:
+    void seeked(qint64 position)
+    {
+        if (position >= 0)
+            Q_EMIT Seeked(position);
+    }
+
     MediaPlayer *m_player;
 };
 
@@ -111,9 +147,10 @@ void bringToFront(QWidget &window)
     front.activateWindow();
 }
 
-MediaPlayer::MediaPlayer(Form1 &window)
+MediaPlayer::MediaPlayer(Form1 &window, std::function<void(const QStringList &)> open)
     : QObject(&window)
     , m_window(window)
+    , m_open(std::move(open))
     , m_bus(QString())
 {
     new MprisRoot(this);
@@ -158,22 +195,29 @@ MediaPlayer::Shown MediaPlayer::shown() const
         if (state.paused)
             state.title.chop(PausedMark.size());
         state.url = QUrl::fromLocalFile(m_window.List3.item(song)).toString(QUrl::FullyEncoded);
+        state.length = std::max<qint64>(m_window.songStatus(QStringLiteral("length")), 0) * 1000;
     }
+    const qint64 volume = m_window.songStatus(QStringLiteral("volume"));
+    state.volume = volume >= 0 ? double(volume) / 1000 : 1.0;
     return state;
 }
 
-// The song last started, titled as the window shows it; no song, no entries.
+// The song last started, titled as the window shows it, with its length once it has been read;
+// no song, no entries.
 QVariantMap MediaPlayer::metadataOf(const Shown &state)
 {
     if (state.track < 0)
         return {};
-    return {
+    QVariantMap metadata {
         { QStringLiteral("mpris:trackid"),
             QVariant::fromValue(QDBusObjectPath(
                 QStringLiteral("/io/github/quavrel/Quavrel/Queue/%1").arg(state.track))) },
         { QStringLiteral("xesam:title"), state.title },
         { QStringLiteral("xesam:url"), state.url },
     };
+    if (state.length > 0)
+        metadata.insert(QStringLiteral("mpris:length"), state.length);
+    return metadata;
 }
 
 QString MediaPlayer::statusOf(const Shown &state)
@@ -208,6 +252,64 @@ bool MediaPlayer::canPause() const
 bool MediaPlayer::canGoNext() const
 {
     return shown().canGoNext;
+}
+
+qint64 MediaPlayer::position() const
+{
+    return shown().track >= 0
+        ? std::max<qint64>(m_window.songStatus(QStringLiteral("position")), 0) * 1000
+        : 0;
+}
+
+double MediaPlayer::volume() const
+{
+    return shown().volume;
+}
+
+// The volume on PulseAudio's scale, as the desktop's mixer shows it in percent.
+void MediaPlayer::setVolume(double volume)
+{
+    m_window.setSongVolume(qRound64(std::clamp(volume, 0.0, 1.0) * 1000));
+    scheduleNotice();
+}
+
+// From the place the song has reached; before its start is its start, past its end its end.
+qint64 MediaPlayer::seek(qint64 offset)
+{
+    if (!canPause())
+        return -1;
+    const qint64 length = shown().length;
+    const qint64 to = std::clamp<qint64>(position() + offset, 0, length > 0 ? length : 0);
+    m_window.seekCommand(to / 1000);
+    return to;
+}
+
+// Only within the song the track names.
+qint64 MediaPlayer::setPosition(const QString &track, qint64 position)
+{
+    const Shown state = shown();
+    if (!canPause() || position < 0 || position > state.length
+        || metadataOf(state).value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path()
+            != track)
+        return -1;
+    m_window.seekCommand(position / 1000);
+    return position;
+}
+
+// Anything else is refused, with an error to the caller on the bus.
+bool MediaPlayer::openUri(const QString &uri)
+{
+    const QUrl url(uri);
+    const QString path = url.toLocalFile();
+    if (!url.isLocalFile() || !path.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive)
+        || !QFileInfo(path).isFile()) {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs,
+                QStringLiteral("Quavrel plays only local .mid files: %1").arg(uri));
+        return false;
+    }
+    m_open({ path });
+    return true;
 }
 
 // Play starts or resumes, Pause pauses and Stop stops, each only where it can; PlayPause pauses
@@ -286,7 +388,8 @@ void MediaPlayer::notice()
     QVariantMap changed;
     if (now.playing != m_reported.playing || now.paused != m_reported.paused)
         changed.insert(QStringLiteral("PlaybackStatus"), statusOf(now));
-    if (now.track != m_reported.track || now.title != m_reported.title || now.url != m_reported.url)
+    if (now.track != m_reported.track || now.title != m_reported.title || now.url != m_reported.url
+        || now.length != m_reported.length)
         changed.insert(QStringLiteral("Metadata"), metadataOf(now));
     if (now.canPlay != m_reported.canPlay)
         changed.insert(QStringLiteral("CanPlay"), now.canPlay);
@@ -294,6 +397,10 @@ void MediaPlayer::notice()
         changed.insert(QStringLiteral("CanPause"), now.canPlay && now.playing);
     if (now.canGoNext != m_reported.canGoNext)
         changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
+    if ((now.canPlay && now.playing) != (m_reported.canPlay && m_reported.playing))
+        changed.insert(QStringLiteral("CanSeek"), now.canPlay && now.playing);
+    if (now.volume != m_reported.volume)
+        changed.insert(QStringLiteral("Volume"), now.volume);
     m_reported = now;
     if (changed.isEmpty() || !m_bus.isConnected())
         return;

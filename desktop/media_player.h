@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
+
+#include <functional>
 
 class Form1;
 class QWidget;
@@ -18,7 +22,7 @@ void bringToFront(QWidget &window);
 // pause and resume, which the window has no button for, go to its pause routines.
 // PropertiesChanged follows the window's own changes (its title, the enabled state of the
 // buttons, the song list, the poll timer's ticks); an idle Quavrel sends nothing.
-class MediaPlayer : public QObject
+class MediaPlayer : public QObject, protected QDBusContext
 {
     Q_OBJECT
 
@@ -28,8 +32,9 @@ public:
     // Stop presses the button while it reads "S&top", Next presses Next Song.
     enum class Request { Play, Pause, Stop, PlayPause, Next };
 
-    // Watches the window; it becomes a child of the window.
-    explicit MediaPlayer(Form1 &window);
+    // Watches the window; it becomes a child of the window. open plays files as a later start of
+    // Quavrel hands them over.
+    MediaPlayer(Form1 &window, std::function<void(const QStringList &files)> open);
 
     // Offers the player on the bus; false when another program owns the player's name.
     bool publish(const QDBusConnection &bus);
@@ -39,6 +44,15 @@ public:
     bool canPlay() const;
     bool canPause() const;
     bool canGoNext() const;
+    // The song's place and volume, as the device has played it (microseconds, 0.0 to 1.0).
+    qint64 position() const;
+    double volume() const;
+    void setVolume(double volume);
+    // Moves the song; returns the new place, or -1 when nothing moved.
+    qint64 seek(qint64 offset);
+    qint64 setPosition(const QString &track, qint64 position);
+    // Plays a file:// address of a .mid file; false for anything else.
+    bool openUri(const QString &uri);
 
     // Requests run from the event loop, after the caller has had its reply.
     void request(Request what);
@@ -59,6 +73,8 @@ private:
         QString url;
         bool canPlay = false;
         bool canGoNext = false;
+        qint64 length = 0;
+        double volume = 1.0;
     };
     Shown shown() const;
     static QString statusOf(const Shown &state);
@@ -67,6 +83,7 @@ private:
     void notice();
 
     Form1 &m_window;
+    std::function<void(const QStringList &)> m_open;
     QDBusConnection m_bus;
     Shown m_reported;
     bool m_noticePosted = false;

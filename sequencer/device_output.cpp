@@ -23,8 +23,9 @@ constexpr int RenderSlice = 512;
 // The song's sound has died away once the output stays below -80 dB of full scale this long.
 constexpr float SilenceLevel = 1e-4f;
 constexpr int SilenceFrames = SequencerDevice::SampleRate / 10;
-// A note that never ends is faded out this long after the song's last event.
+// A note that never ends is faded out, over 50 ms, to end this long after the song's last event.
 constexpr int LongestTailFrames = 3 * SequencerDevice::SampleRate;
+constexpr int FadeFrames = SequencerDevice::SampleRate / 20;
 
 void listOption(void *data, const char *, const char *option)
 {
@@ -128,7 +129,7 @@ void SequencerDevice::reportNoAudio(const QString &reason)
     m_messages.push_back(NoAudioMessage + QLatin1Char('\n') + reason);
 }
 
-// With m_mutex held: frames of the song the output has played.
+// Frames of the song the output has played.
 std::int64_t SequencerDevice::playedFrames()
 {
     return m_pulsePlays ? m_pulse->playedFrames() : m_frames.load();
@@ -147,9 +148,12 @@ std::vector<float> SequencerDevice::render(int frames)
     return samples;
 }
 
-// On the output's thread: the block rendered when the song opened, then the synthesizer.
+// On the output's thread: a seek asked for, the block rendered when the song opened, then the
+// synthesizer.
 void SequencerDevice::renderSong(float *left, float *right, int step, int frames)
 {
+    if (const std::int64_t to = m_seekTo.exchange(-1); to >= 0)
+        applySeek(to);
     int done = 0;
     for (; done < frames && m_prerollUsed < m_preroll.size(); ++done, m_prerollUsed += 2) {
         left[done * step] = m_preroll[m_prerollUsed];
@@ -174,30 +178,52 @@ void SequencerDevice::renderSynth(float *left, float *right, int step, int frame
     followTail(left, right, step, frames);
 }
 
-// After the song's last event: its end is where nothing has sounded for SilenceFrames, or
-// LongestTailFrames after that event, faded out over the frames just rendered.
+// After the song's last event: its end is where the output has stayed below SilenceLevel for
+// SilenceFrames, or LongestTailFrames after that event, at the end of a fade over FadeFrames. A
+// voice too quiet to hear does not hold the song: FluidSynth keeps some pads' voices long after.
 void SequencerDevice::followTail(float *left, float *right, int step, int frames)
 {
     const std::int64_t last = m_lastEventFrame.load(std::memory_order_relaxed);
     if (last < 0)
         return;
-    float peak = 0;
-    for (int i = 0; i < frames; ++i)
-        peak = std::max({ peak, std::abs(left[i * step]), std::abs(right[i * step]) });
     const std::int64_t now = m_frames.load(std::memory_order_relaxed);
-    m_quietSince = std::max(m_quietSince, last);
-    if (peak >= SilenceLevel || fluid_synth_get_active_voice_count(m_synth.get()) > 0)
-        m_quietSince = now;
-    if (now - m_quietSince >= SilenceFrames) {
-        m_endFrame = now;
-    } else if (now - last >= LongestTailFrames) {
-        for (int i = 0; i < frames; ++i) {
-            const float gain = 1.0f - float(i + 1) / float(frames);
+    const std::int64_t cut = last + LongestTailFrames;
+    float peak = 0;
+    for (int i = 0; i < frames; ++i) {
+        const std::int64_t toCut = cut - (now - frames + i);
+        if (toCut < FadeFrames) {
+            const float gain = float(std::max<std::int64_t>(toCut, 0)) / FadeFrames;
             left[i * step] *= gain;
             right[i * step] *= gain;
         }
-        m_endFrame = now;
+        peak = std::max({ peak, std::abs(left[i * step]), std::abs(right[i * step]) });
     }
+    m_quietSince = std::max(m_quietSince, last);
+    if (peak >= SilenceLevel)
+        m_quietSince = now;
+    if (now - m_quietSince >= SilenceFrames || now >= cut)
+        m_endFrame = now;
+}
+
+// On the output's thread. FluidSynth's player replays every event but notes up to the new place,
+// and ends the notes of the old one; going back, the synthesizer is reset first, so that
+// instruments and controllers are those in force at the new place. From there the song's end is
+// looked for again.
+void SequencerDevice::applySeek(std::int64_t ms)
+{
+    // PulseAudio plays what follows a flush at once: the new place starts at what it has played.
+    const std::int64_t now = m_pulsePlays ? playedFrames() : m_frames.load();
+    if (ms < songMs(now))
+        fluid_synth_system_reset(m_synth.get());
+    fluid_player_seek(m_rendered, int(ms));
+    fluid_player_play(m_rendered);
+    m_prerollUsed = m_preroll.size();
+    m_quietSince = m_frames;
+    m_lastEventFrame = -1;
+    m_endFrame = -1;
+    const std::lock_guard lock(m_baseMutex);
+    m_baseMs = ms;
+    m_baseFrame = now;
 }
 
 // Called as the synthesizer renders, before the events at this tick: the frame where the song's

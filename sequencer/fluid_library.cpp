@@ -97,7 +97,7 @@ FORWARD(fluid_preset_t *, fluid_synth_get_channel_preset, (fluid_synth_t * synth
     (synth, channel))
 FORWARD(int, fluid_synth_all_sounds_off, (fluid_synth_t * synth, int channel), (synth, channel))
 FORWARD(int, fluid_synth_system_reset, (fluid_synth_t * synth), (synth))
-FORWARD(int, fluid_synth_get_active_voice_count, (fluid_synth_t * synth), (synth))
+FORWARD(void, fluid_synth_set_gain, (fluid_synth_t * synth, float gain), (synth, gain))
 FORWARD(int, fluid_synth_write_float,
     (fluid_synth_t * synth, int frames, void *left, int leftOffset, int leftStep, void *right,
         int rightOffset, int rightStep),

@@ -2,13 +2,16 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -165,6 +168,7 @@ void PulseOutput::start(Render render)
     m_render = std::move(render);
     m_earlierFrames = 0;
     m_lastAskedMs = nowMs();
+    watchVolume();
     if (m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY)
         makeStream();
     else if (!m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get())))
@@ -177,6 +181,7 @@ void PulseOutput::stop()
         return;
     const Lock lock(m_mainloop.get());
     m_wanted = false;
+    watchVolume();
     dropStream();
     if (m_retry) {
         pa_threaded_mainloop_get_api(m_mainloop.get())->time_free(m_retry);
@@ -200,11 +205,97 @@ void PulseOutput::setPaused(bool paused)
     }
 }
 
-std::int64_t PulseOutput::playedFrames()
+std::int64_t PulseOutput::flush()
 {
     if (!m_mainloop)
         return 0;
     const Lock lock(m_mainloop.get());
+    pa_usec_t played = 0;
+    if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY
+        || pa_stream_get_time(m_stream.get(), &played) < 0)
+        return 0;
+    if (pa_operation *operation = pa_stream_flush(m_stream.get(), nullptr, nullptr))
+        pa_operation_unref(operation);
+    // The stream goes on from what it has played.
+    const auto heard
+        = std::min(std::int64_t(played * SampleRate / PA_USEC_PER_SEC), m_streamFrames);
+    return m_streamFrames - std::exchange(m_streamFrames, heard);
+}
+
+void PulseOutput::setVolume(double volume)
+{
+    if (!m_mainloop)
+        return;
+    const Lock lock(m_mainloop.get());
+    m_volume
+        = std::max<std::uint32_t>(1, pa_volume_t(std::clamp(volume, 0.0, 1.0) * PA_VOLUME_NORM));
+    if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
+        return;
+    pa_cvolume volumes {};
+    pa_cvolume_set(&volumes, 2, m_volume);
+    if (pa_operation *operation = pa_context_set_sink_input_volume(
+            m_context.get(), pa_stream_get_index(m_stream.get()), &volumes, nullptr, nullptr))
+        pa_operation_unref(operation);
+}
+
+double PulseOutput::volume()
+{
+    if (!m_mainloop)
+        return 1.0;
+    const Lock lock(m_mainloop.get());
+    return m_volume ? double(m_volume) / PA_VOLUME_NORM : 1.0;
+}
+
+// With the lock: while a stream is wanted, the server tells of changes to streams, so that the
+// mixer's changes to this one's volume are seen; otherwise it tells nothing, and nothing wakes.
+void PulseOutput::watchVolume()
+{
+    if (!m_context || pa_context_get_state(m_context.get()) != PA_CONTEXT_READY)
+        return;
+    pa_context_set_subscribe_callback(m_context.get(), &PulseOutput::onSubscription, this);
+    const auto mask = m_wanted ? PA_SUBSCRIPTION_MASK_SINK_INPUT : PA_SUBSCRIPTION_MASK_NULL;
+    if (pa_operation *operation = pa_context_subscribe(m_context.get(), mask, nullptr, nullptr))
+        pa_operation_unref(operation);
+}
+
+// With the lock: asks the server for the stream's volume, as the mixer may have set it.
+void PulseOutput::readVolume()
+{
+    if (pa_operation *operation = pa_context_get_sink_input_info(
+            m_context.get(), pa_stream_get_index(m_stream.get()), &PulseOutput::onSinkInput, this))
+        pa_operation_unref(operation);
+}
+
+void PulseOutput::onSubscription(
+    pa_context *, pa_subscription_event_type_t type, std::uint32_t index, void *data)
+{
+    auto *output = static_cast<PulseOutput *>(data);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT
+        && (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE
+        && output->m_stream && pa_stream_get_state(output->m_stream.get()) == PA_STREAM_READY
+        && pa_stream_get_index(output->m_stream.get()) == index)
+        output->readVolume();
+}
+
+void PulseOutput::onSinkInput(pa_context *, const pa_sink_input_info *info, int, void *data)
+{
+    if (info)
+        static_cast<PulseOutput *>(data)->m_volume = pa_cvolume_avg(&info->volume);
+}
+
+std::int64_t PulseOutput::playedFrames()
+{
+    if (!m_mainloop)
+        return 0;
+    // Called from the render function, the mainloop's thread holds the lock already.
+    if (pa_threaded_mainloop_in_thread(m_mainloop.get()))
+        return playedLocked();
+    const Lock lock(m_mainloop.get());
+    return playedLocked();
+}
+
+std::int64_t PulseOutput::playedLocked()
+{
     if (!m_stream)
         return m_earlierFrames;
     // A broken stream plays nothing more: what it was given counts as played.
@@ -260,7 +351,11 @@ void PulseOutput::makeStream()
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
     if (m_paused)
         flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
-    if (pa_stream_connect_playback(m_stream.get(), nullptr, &attributes, flags, nullptr, nullptr)
+    // A volume set earlier goes on; otherwise the server's is read once the stream is there.
+    pa_cvolume volumes {};
+    pa_cvolume_set(&volumes, 2, m_volume);
+    if (pa_stream_connect_playback(
+            m_stream.get(), nullptr, &attributes, flags, m_volume ? &volumes : nullptr, nullptr)
         < 0) {
         m_error = pa_strerror(pa_context_errno(m_context.get()));
         dropStream();
@@ -314,6 +409,7 @@ void PulseOutput::onContextState(pa_context *context, void *data)
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         output->m_reached = true;
+        output->watchVolume();
         if (output->m_wanted && !output->m_stream)
             output->makeStream();
         break;
@@ -331,6 +427,8 @@ void PulseOutput::onContextState(pa_context *context, void *data)
 void PulseOutput::onStreamState(pa_stream *stream, void *data)
 {
     auto *output = static_cast<PulseOutput *>(data);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY)
+        output->readVolume();
     if (pa_stream_get_state(stream) != PA_STREAM_FAILED)
         return;
     output->m_error = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));

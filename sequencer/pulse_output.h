@@ -1,5 +1,7 @@
 #pragma once
 
+#include <pulse/def.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -58,9 +60,17 @@ public:
     // Ends the stream at once; what the server had queued is not played.
     void stop();
     void setPaused(bool paused);
+    // Drops what the server has queued of the stream, so that what render gives next sounds at
+    // once; returns how many frames were dropped.
+    std::int64_t flush();
+
+    // The stream's volume on PulseAudio's scale (1.0 is 100 %, as the desktop's mixer shows it),
+    // kept for the streams that follow; a change made in the mixer is read back.
+    void setVolume(double volume);
+    double volume();
 
     // Frames played since start(): what the server has played of the stream, plus everything
-    // given to streams that broke before it.
+    // given to streams that broke before it. Also from the render function.
     std::int64_t playedFrames();
     // How long a wanted stream that is not paused has gone without the server asking for sound,
     // in milliseconds; 0 while it asks.
@@ -74,6 +84,13 @@ private:
     static void onWrite(pa_stream *stream, std::size_t bytes, void *data);
     static void onRefill(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data);
     static void onRetry(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *data);
+    static void onSubscription(
+        pa_context *context, pa_subscription_event_type_t type, std::uint32_t index, void *data);
+    static void onSinkInput(
+        pa_context *context, const struct pa_sink_input_info *info, int eol, void *data);
+    std::int64_t playedLocked();
+    void watchVolume();
+    void readVolume();
     void makeContext();
     void makeStream();
     void dropStream();
@@ -104,6 +121,8 @@ private:
     // When the server last asked for sound, or the stream was wanted or resumed (steady clock).
     std::int64_t m_lastAskedMs = 0;
     std::string m_error;
+    // The volume, once set or read from the server; 0 while unknown.
+    std::uint32_t m_volume = 0;
     // The first write of a stream is short, so that it starts sounding sooner; this event (freed
     // by the mainloop's API) writes the rest of the server's first request right after it.
     bool m_written = false;

@@ -51,9 +51,19 @@ SequencerCommand parseSequencerCommand(const QString &command)
     }
     if (words.size() == 3 && is(words[0], QLatin1StringView("status"))) {
         parsed.item = words[2].toLower();
-        if (QStringList { "mode", "position", "length" }.contains(parsed.item))
+        if (QStringList { "mode", "position", "length", "volume" }.contains(parsed.item))
             parsed.verb = SequencerCommand::Verb::Status;
     }
+    bool number = false;
+    if (words.size() == 4 && is(words[0], QLatin1StringView("seek"))
+        && is(words[2], QLatin1StringView("to")))
+        parsed.value = words[3].toLongLong(&number);
+    else if (words.size() == 5 && is(words[0], QLatin1StringView("setaudio"))
+        && is(words[2], QLatin1StringView("volume")) && is(words[3], QLatin1StringView("to")))
+        parsed.value = words[4].toLongLong(&number);
+    if (number)
+        parsed.verb
+            = words.size() == 4 ? SequencerCommand::Verb::Seek : SequencerCommand::Verb::Volume;
     if (parsed.verb != SequencerCommand::Verb::Invalid)
         parsed.alias = words[1];
     return parsed;

@@ -3,12 +3,13 @@
 #include <QString>
 
 // One sequencer command string taken apart: "open <path> type sequencer alias <alias>",
-// "play <alias>", "pause <alias>", "resume <alias>", "close <alias>", and "status <alias> mode",
-// "status <alias> position" or "status <alias> length". Keywords are matched in any letter
+// "play <alias>", "pause <alias>", "resume <alias>", "close <alias>", "seek <alias> to <ms>",
+// "setaudio <alias> volume to <0..1000>", and "status <alias> mode", "status <alias> position",
+// "status <alias> length" or "status <alias> volume". Keywords are matched in any letter
 // case; anything else is Invalid.
 struct SequencerCommand
 {
-    enum class Verb { Invalid, Open, Play, Pause, Resume, Close, Status };
+    enum class Verb { Invalid, Open, Play, Pause, Resume, Close, Seek, Volume, Status };
 
     Verb verb = Verb::Invalid;
     QString alias;
@@ -16,6 +17,8 @@ struct SequencerCommand
     QString path;
     // For Status: what is asked, in lower case.
     QString item;
+    // For Seek: where to, in milliseconds; for Volume: the volume in thousandths.
+    qint64 value = 0;
 };
 
 SequencerCommand parseSequencerCommand(const QString &command);

@@ -15,7 +15,9 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -107,10 +109,15 @@ std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *repl
     case SequencerCommand::Verb::Close:
         closeSong();
         break;
+    case SequencerCommand::Verb::Seek:
+        result = seek(parsed.value);
+        break;
+    case SequencerCommand::Verb::Volume:
+        setVolume(parsed.value);
+        break;
     case SequencerCommand::Verb::Status:
-        if (const QString answer = parsed.item == QLatin1StringView("mode")
-                ? mode()
-                : status(parsed.item == QLatin1StringView("length"));
+        if (const QString answer
+            = parsed.item == QLatin1StringView("mode") ? mode() : status(parsed.item);
             answer.isEmpty())
             result = UnknownAlias;
         else if (reply && replyLength > 0)
@@ -195,6 +202,7 @@ void SequencerDevice::load(std::uint64_t generation, QFile &file)
             return refuse(InvalidFile);
     }
     fluid_player_set_tick_callback(player.get(), &SequencerDevice::onTick, this);
+    m_rendered = player.get();
     startAtBeginning();
     fluid_player_play(player.get());
     m_preroll.assign(2 * PrerollFrames, 0.0f);
@@ -209,6 +217,8 @@ void SequencerDevice::load(std::uint64_t generation, QFile &file)
     }
     m_player = std::move(player);
     m_song = Song::Open;
+    if (!m_pulse)
+        applyGain();
     if (m_playWanted && !m_paused)
         startOutput();
 }
@@ -253,6 +263,10 @@ void SequencerDevice::startAtBeginning()
     m_quietSince = 0;
     m_lastEventFrame = -1;
     m_endFrame = -1;
+    m_seekTo = -1;
+    const std::lock_guard lock(m_baseMutex);
+    m_baseMs = 0;
+    m_baseFrame = 0;
 }
 
 // Pause leaves the song where it is: the output pulls no more sound, so nothing renders and the
@@ -314,18 +328,64 @@ QString SequencerDevice::mode()
 }
 
 // The song's length, or the time of it the output has played, in milliseconds (0 before the song
-// has been read); empty when no song is open.
-QString SequencerDevice::status(bool length)
+// has been read), or the volume in thousandths; empty when no song is open.
+QString SequencerDevice::status(const QString &item)
 {
     const std::lock_guard lock(m_mutex);
+    if (item == QLatin1StringView("volume"))
+        return QString::number(m_pulse ? qint64(std::lround(m_pulse->volume() * 1000)) : m_volume);
     if (m_song == Song::Closed)
         return {};
     if (m_song != Song::Open)
         return QStringLiteral("0");
-    if (length)
+    if (item == QLatin1StringView("length"))
         return QString::number(m_endTick);
-    const std::int64_t played = m_started ? playedFrames() : 0;
-    return QString::number(played * 1000 / SampleRate);
+    if (const std::int64_t to = m_seekTo; to >= 0)
+        return QString::number(to);
+    const std::int64_t heard = songMs(m_started ? playedFrames() : 0);
+    return QString::number(std::clamp<std::int64_t>(heard, 0, std::int64_t(m_endTick)));
+}
+
+// The song's time at a frame of the output, from the last place it started rendering from.
+std::int64_t SequencerDevice::songMs(std::int64_t frames)
+{
+    const std::lock_guard lock(m_baseMutex);
+    return m_baseMs + (frames - m_baseFrame) * 1000 / SampleRate;
+}
+
+// Moves within the song, playing or paused: what the output has queued is dropped, so that the
+// new place sounds at once, and the output's thread goes there before it renders on. A place past
+// the end is the end: the song ends as at its last event.
+std::uint32_t SequencerDevice::seek(qint64 ms)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_song == Song::Closed)
+        return UnknownAlias;
+    if (m_song != Song::Open)
+        return m_song == Song::Refused ? m_refusal : 0;
+    if (m_pulsePlays)
+        m_frames -= m_pulse->flush();
+    m_seekTo = std::clamp<std::int64_t>(ms, 0, std::int64_t(m_endTick));
+    return 0;
+}
+
+// With PulseAudio, the stream's volume (the desktop's mixer shows and sets the same); with other
+// outputs, the synthesizer's gain, on the same curve (cubic in amplitude).
+void SequencerDevice::setVolume(qint64 thousandths)
+{
+    const std::lock_guard lock(m_mutex);
+    m_volume = std::clamp<qint64>(thousandths, 0, 1000);
+    if (m_pulse)
+        m_pulse->setVolume(double(m_volume) / 1000);
+    else if (m_song == Song::Open)
+        applyGain();
+}
+
+// With m_mutex held, once the synthesizer is made: FluidSynth's own gain (0.2) scaled.
+void SequencerDevice::applyGain()
+{
+    const double volume = double(m_volume) / 1000;
+    fluid_synth_set_gain(m_synth.get(), float(0.2 * volume * volume * volume));
 }
 
 // Cuts the song at once: no render call comes once the output has gone, and then the synthesizer
@@ -343,7 +403,7 @@ void SequencerDevice::closeSong()
         m_song = Song::Closed;
         player = std::move(m_player);
         driverOutput = std::move(m_driverOutput);
-        pulsePlays = std::exchange(m_pulsePlays, false);
+        pulsePlays = m_pulsePlays.exchange(false);
         m_started = false;
         m_playWanted = false;
         m_paused = false;

@@ -38,9 +38,9 @@ class SampleHolder;
 // while a song is open and has been played, and pulls no sound while paused; the PulseAudio
 // connection is kept, held by a thread that sleeps.
 //
-// A song plays until its sound has died away: every event played, no voice sounding and the
-// output below -80 dB of full scale for 100 ms, or 3 s after its last event at most (a note that
-// never ends is faded out there). With PulseAudio it reads as playing until the server has played
+// A song plays until its sound has died away: every event played and the output below -80 dB of
+// full scale for 100 ms, or 3 s after its last event at most (a note that never ends is faded out
+// over the last 50 ms). With PulseAudio it reads as playing until the server has played
 // that far.
 //
 // FluidSynth's audio thread, or PulseAudio's, calls back into this class only to render and to
@@ -87,10 +87,11 @@ public:
     void prepare();
 
     // Runs one command string: "open <path> type sequencer alias canyon", "play canyon",
-    // "pause canyon", "resume canyon", "close canyon", "status canyon mode|position|length".
-    // Returns 0 on success, else one of the codes above. The status query stores its answer in
-    // *reply (at most replyLength - 1 characters): the mode "playing", "paused" or "stopped", or
-    // the song's position as heard or its length, in milliseconds.
+    // "pause canyon", "resume canyon", "seek canyon to <ms>", "close canyon",
+    // "setaudio canyon volume to <0..1000>", "status canyon mode|position|length|volume". Returns 0
+    // on success, else one of the codes above. The status query stores its answer in *reply (at
+    // most replyLength - 1 characters): the mode "playing", "paused" or "stopped", the song's
+    // position as heard or its length in milliseconds, or the volume in thousandths.
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength);
 
     // Called, on the thread that sends commands, with a text to show the user when songs cannot
@@ -125,8 +126,11 @@ private:
     std::uint32_t play();
     std::uint32_t pause(bool paused);
     std::uint32_t setPaused(bool paused);
+    std::uint32_t seek(qint64 ms);
     QString mode();
-    QString status(bool length);
+    QString status(const QString &item);
+    void setVolume(qint64 thousandths);
+    void applyGain();
     void closeSong();
     void silence();
     void load(std::uint64_t generation, QFile &file);
@@ -136,7 +140,8 @@ private:
     void say(const QString &text);
     void deliverMessages();
 
-    // The output side (sequencer/device_output.cpp), with m_mutex held.
+    // The output side (sequencer/device_output.cpp), with m_mutex held but for playedFrames(),
+    // which the output's thread calls too.
     std::uint32_t startOutput();
     bool openFallbackOutput();
     void watchOutput();
@@ -145,6 +150,8 @@ private:
     // Rendering, on the output's thread.
     void renderSong(float *left, float *right, int step, int frames);
     void renderSynth(float *left, float *right, int step, int frames);
+    void applySeek(std::int64_t ms);
+    std::int64_t songMs(std::int64_t frames);
     void followTail(float *left, float *right, int step, int frames);
     static int onTick(void *data, int tick);
 
@@ -176,7 +183,8 @@ private:
     std::vector<QString> m_messages;
     FluidPtr<_fluid_player_t> m_player;
     std::unique_ptr<DriverOutput> m_driverOutput;
-    bool m_pulsePlays = false;
+    // Whether the song plays through m_pulse; read by the output's thread too.
+    std::atomic<bool> m_pulsePlays { false };
 
     // Made by the worker; with the song's state published under m_mutex.
     FluidPtr<_fluid_hashtable_t> m_settings;
@@ -186,9 +194,13 @@ private:
     bool m_synthProblemReported = false;
     std::unique_ptr<PulseOutput> m_pulse;
 
+    // The volume in thousandths, on PulseAudio's scale, as the desktop's mixer shows it.
+    qint64 m_volume = 1000;
+
     // The open song as it renders: written by the worker before its output starts, then by the
     // output's thread only. Frames count from the song's start, as the output gets them.
     std::uint64_t m_endTick = 0;
+    _fluid_player_t *m_rendered = nullptr;
     std::vector<float> m_preroll;
     std::size_t m_prerollUsed = 0;
     std::atomic<std::int64_t> m_frames { 0 };
@@ -196,4 +208,10 @@ private:
     // Where the song's last event was rendered, and where its sound has died away (-1 before).
     std::atomic<std::int64_t> m_lastEventFrame { -1 };
     std::atomic<std::int64_t> m_endFrame { -1 };
+    // A seek asked for and not yet rendered (-1 for none), in milliseconds; and the song's time
+    // at a frame where the output started rendering from there.
+    std::atomic<std::int64_t> m_seekTo { -1 };
+    std::mutex m_baseMutex;
+    std::int64_t m_baseMs = 0;
+    std::int64_t m_baseFrame = 0;
 };

@@ -7,9 +7,11 @@
 #include <QCheckBox>
 #include <QDBusArgument>
 #include <QDBusInterface>
+#include <QDBusObjectPath>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyleOptionButton>
@@ -20,6 +22,7 @@
 
 #include <csignal>
 #include <memory>
+#include <numeric>
 
 using namespace Qt::StringLiterals;
 
@@ -28,6 +31,7 @@ namespace {
 const QString Mpris = u"org.mpris.MediaPlayer2.quavrel"_s;
 const QString Path = u"/org/mpris/MediaPlayer2"_s;
 const QString Player = u"org.mpris.MediaPlayer2.Player"_s;
+const QString Root = u"org.mpris.MediaPlayer2"_s;
 // Generous, for a machine busy with other builds: every wait ends as soon as its condition holds.
 constexpr int Deadline = 60000;
 
@@ -70,16 +74,25 @@ private Q_SLOTS:
     void endToEnd_data();
     void endToEnd();
     void mediaControlsAndLaterStarts();
+    void songPlaceAndVolume();
     void runsAloneWithoutBusOrMediaName();
 
 public Q_SLOTS:
     void propertiesChanged(const QString &, const QVariantMap &properties) { changed = properties; }
+    void seeked(qlonglong position) { moved = position; }
 
 private:
     QProcess *start(const QStringList &arguments);
     bool step(const QString &where, const QString &action);
-    QVariant get(const char *name) { return QDBusInterface(Mpris, Path, Player).property(name); }
-    void press(const QString &method) { QDBusInterface(Mpris, Path, Player).call(method); }
+    QVariant get(const char *name, const QString &interface = Player)
+    {
+        return QDBusInterface(Mpris, Path, interface).property(name);
+    }
+    QDBusMessage press(const QString &method, const QVariantList &arguments = {})
+    {
+        return QDBusInterface(Mpris, Path, Player)
+            .callWithArgumentList(QDBus::Block, method, arguments);
+    }
     QString playing(const char *key) { return get("Metadata").toMap().value(key).toString(); }
     QString url(const QString &name) { return QUrl::fromLocalFile(work.filePath(name)).toString(); }
 
@@ -87,6 +100,7 @@ private:
     QProcess xvfb, bus;
     QStringList songs;
     QVariantMap changed;
+    qlonglong moved = -1;
     std::vector<std::unique_ptr<QProcess>> quavrels;
     QString window;
 };
@@ -122,6 +136,8 @@ void TestEndToEnd::initTestCase()
     qputenv("QUAVREL_AUDIO_DRIVER", "file");
     QVERIFY(QDBusConnection::sessionBus().connect(Mpris, Path, u"org.freedesktop.DBus.Properties"_s,
         u"PropertiesChanged"_s, this, SLOT(propertiesChanged(QString, QVariantMap))));
+    QVERIFY(QDBusConnection::sessionBus().connect(
+        Mpris, Path, Player, u"Seeked"_s, this, SLOT(seeked(qlonglong))));
 }
 
 // Closed as the desktop closes programs at log-out; what does not close in time is killed.
@@ -337,6 +353,114 @@ void TestEndToEnd::runsAloneWithoutBusOrMediaName()
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=no-bus");
     start({ u"a.mid"_s });
     QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
+}
+
+namespace {
+
+// The loudest sound at the null sink over the next milliseconds, in dB of full scale.
+double sinkLevel(int ms)
+{
+    QProcess parec;
+    parec.start(u"parec"_s, u"-d quavrel.monitor --raw --format=s16le --channels=1"_s.split(u' '));
+    // From its first sound on.
+    parec.waitForReadyRead(Deadline);
+    parec.readAllStandardOutput();
+    QTest::qWait(ms);
+    parec.terminate();
+    parec.waitForFinished();
+    const QByteArray sound = parec.readAllStandardOutput();
+    const auto *at = reinterpret_cast<const qint16 *>(sound.constData());
+    const int peak = std::accumulate(at, at + sound.size() / 2, 1,
+        [](int loudest, qint16 sample) { return std::max(loudest, std::abs(int(sample))); });
+    return 20 * std::log10(peak / 32768.0);
+}
+
+} // namespace
+
+// Through Quavrel's own PulseAudio output to a null sink: what the media controls read and set of
+// the song (its length, where it is, seeking, the volume, which the mixer sets too), opening a file
+// by address, and what the player says of itself.
+void TestEndToEnd::songPlaceAndVolume()
+{
+    if (QStandardPaths::findExecutable(u"pulseaudio"_s).isEmpty()
+        || QStandardPaths::findExecutable(u"parec"_s).isEmpty())
+        QSKIP("needs pulseaudio and pulseaudio-utils (pulseaudio, pactl, parec)");
+    QVERIFY(QDir().mkpath(u"run"_s));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(work.filePath(u"run"_s)));
+    qunsetenv("QUAVREL_AUDIO_DRIVER");
+    const auto restore = qScopeGuard([] { qputenv("QUAVREL_AUDIO_DRIVER", "file"); });
+    QProcess pulse;
+    pulse.start(u"pulseaudio"_s,
+        { u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s,
+            u"--load=module-native-protocol-unix"_s,
+            u"--load=module-null-sink sink_name=quavrel"_s });
+    const auto stop = qScopeGuard([&pulse] { pulse.kill(), pulse.waitForFinished(); });
+    // Silence for 20 s, then an organ until the end, at 30 s.
+    SmfBuilder::Track organ;
+    organ.program(0, 0, 19).noteOn(20000, 0, 60).endOfTrack(10000);
+    QVERIFY(SmfBuilder::writeFile(u"organ.mid"_s, organ.song()));
+    start({ u"organ.mid"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(
+        get("Metadata").toMap().value(u"mpris:length"_s), QVariant(30000000LL), Deadline);
+    QDBusInterface(Mpris, Path, Player).setProperty("Rate", 2.0);
+    const QList<std::tuple<QString, const char *, QVariant>> fixed { { Root, "CanQuit", true },
+        { Root, "CanRaise", true }, { Root, "HasTrackList", false },
+        { Root, "Identity", u"Quavrel"_s },
+        { Root, "DesktopEntry", u"io.github.quavrel.Quavrel"_s },
+        { Root, "SupportedUriSchemes", QStringList { u"file"_s } },
+        { Root, "SupportedMimeTypes", QStringList { u"audio/midi"_s, u"audio/x-midi"_s } },
+        { Player, "CanControl", true }, { Player, "CanGoPrevious", false },
+        { Player, "CanSeek", true }, { Player, "Rate", 1.0 }, { Player, "MinimumRate", 1.0 },
+        { Player, "MaximumRate", 1.0 }, { Player, "Volume", 1.0 } };
+    for (const auto &[interface, name, value] : fixed)
+        QVERIFY2(get(name, interface) == value, name);
+    const qlonglong position = get("Position").toLongLong();
+    QTRY_VERIFY_WITH_TIMEOUT(get("Position").toLongLong() > position + 300000, Deadline);
+    QVERIFY(sinkLevel(300) < -80);
+    // The sound jumps to the organ; at a quarter of the volume it is quieter by far.
+    const auto track = get("Metadata").toMap().value(u"mpris:trackid"_s).value<QDBusObjectPath>();
+    press(u"SetPosition"_s, { QVariant::fromValue(track), 20000000LL });
+    QTRY_COMPARE_WITH_TIMEOUT(moved, 20000000LL, Deadline);
+    const double loud = sinkLevel(300);
+    QVERIFY(loud > -40 && get("Position").toLongLong() >= 20000000);
+    QDBusInterface(Mpris, Path, Player).setProperty("Volume", 0.25);
+    QTRY_COMPARE_WITH_TIMEOUT(changed.value(u"Volume"_s), QVariant(0.25), Deadline);
+    QVERIFY2(sinkLevel(300) < loud - 10, qPrintable(QString::number(loud)));
+    // What the mixer sets, the player reads.
+    QProcess pactl;
+    pactl.start(u"pactl"_s, { u"list"_s, u"sink-inputs"_s, u"short"_s });
+    QVERIFY(pactl.waitForFinished(Deadline));
+    const QString input = QString::fromUtf8(pactl.readAllStandardOutput()).section(u'\t', 0, 0);
+    QProcess::execute(u"pactl"_s, { u"set-sink-input-volume"_s, input, u"50%"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(changed.value(u"Volume"_s), QVariant(0.5), Deadline);
+    // Back to the silence before the organ; Previous does nothing.
+    const qlonglong before = get("Position").toLongLong();
+    press(u"Seek"_s, { -19000000LL });
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(moved - (before - 19000000)) < 500000, Deadline);
+    press(u"Previous"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(sinkLevel(200) < -80, Deadline);
+    QVERIFY(get("Position").toLongLong() < 20000000);
+    // Opened by address: a local .mid file plays; other files and schemes are refused.
+    for (const QString &refused : { url(u"bus.conf"_s), u"http://localhost/a.mid"_s })
+        QCOMPARE(press(u"OpenUri"_s, { refused }).type(), QDBusMessage::ErrorMessage);
+    press(u"OpenUri"_s, { url(u"a.mid"_s) });
+    QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:title"), u"a"_s, Deadline);
+    // Raise brings the window over one that another program put on top of it.
+    Display *display = XOpenDisplay(nullptr);
+    const auto close = qScopeGuard([display] { XCloseDisplay(display); });
+    const Window root = DefaultRootWindow(display);
+    XMapRaised(display, XCreateSimpleWindow(display, root, 0, 0, 800, 600, 0, 0, 0));
+    const auto onTop = [&] {
+        Window parent = 0, *children = nullptr, rootReturn = 0;
+        unsigned int count = 0;
+        XQueryTree(display, root, &rootReturn, &parent, &children, &count);
+        const Window top = count > 0 ? children[count - 1] : 0;
+        XFree(children);
+        return QString::number(top) == windows(u"a"_s).value(0);
+    };
+    QVERIFY(!onTop());
+    QDBusInterface(Mpris, Path, Root).call(u"Raise"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(onTop(), Deadline);
 }
 
 // The font set-up comes before the application reads the fonts: DejaVu Sans is the only font.

@@ -3,7 +3,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
+
+// The song's place, for the desktop's media controls: pause and resume, where the song is, how
+// long it is, and seeking. Also the loudness of Quavrel's own sound.
 
 // The desktop's media controls pause the song that plays and resume it; the window keeps its
 // Playing state and its controls. While paused the poll timer stops, so that nothing wakes and
@@ -34,4 +38,28 @@ void Form1::endPause()
         return;
     setWindowTitle(windowTitle().chopped(PausedMark.size()));
     Timer1->start();
+}
+
+// A number the sequencer answers to "status canyon <item>" (the song's position or length in
+// milliseconds, the volume in thousandths); -1 when it answers none.
+qint64 Form1::songStatus(const QString &item)
+{
+    QString answer;
+    if (m_platform.sendCommand(QStringLiteral("status canyon ") + item, &answer, 128) != 0)
+        return -1;
+    bool number = false;
+    const qint64 value = answer.toLongLong(&number);
+    return number ? value : -1;
+}
+
+// Moves the song that plays, or is paused, to a place in milliseconds.
+void Form1::seekCommand(qint64 ms)
+{
+    if (Command1.at(5)->text() != QLatin1String("&Play"))
+        sendMci(QStringLiteral("seek canyon to %1").arg(std::max<qint64>(ms, 0)));
+}
+
+void Form1::setSongVolume(qint64 thousandths)
+{
+    sendMci(QStringLiteral("setaudio canyon volume to %1").arg(thousandths));
 }
