@@ -104,6 +104,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY(QDir().mkdir(u"songs"_s));
     for (const QString &song : u"a.mid b.mid c.mid songs/a.mid songs/b.mid"_s.split(u' '))
         QVERIFY(SmfBuilder::writeFile(song, SmfBuilder::oneNoteSong(60000, 60000)));
+    QVERIFY(TestFiles::write(u"empty.mid"_s, ""));
     // A session bus of its own that starts no services (no accessibility bus, no dconf), and an X
     // server that does not reset (and refuse connections) whenever its last client leaves.
     QVERIFY(TestFiles::write(u"bus.conf"_s, R"(<busconfig><listen>unix:tmpdir=/tmp</listen><policy
@@ -178,10 +179,10 @@ void TestEndToEnd::captionsFitTheFallbackFont()
 
 // Wait until start-up is through ("ready": the window shows before the album is read, the media
 // player only after); in the main window ("window"), or in the box or dialog that shows over it:
-// send a signal, type a path over the file name and press Return, or press a key, and then see
-// the box go; or wait for the main window to take a title, or for the sound file to hold sound;
-// or close the window as a window manager does, or take the focus away from it as another
-// program does.
+// send signals (several arrive together), type a path over the file name and press Return, or press
+// a key, and then see the box go; or wait for the main window to take a title, or for the sound
+// file to hold sound; or close the window as a window manager does, or take the focus away from it
+// as another program does.
 bool TestEndToEnd::step(const QString &where, const QString &action)
 {
     if (where == u"ready"_s)
@@ -198,11 +199,16 @@ bool TestEndToEnd::step(const QString &where, const QString &action)
     };
     if (where != u"window"_s && !QTest::qWaitFor(shows, Deadline))
         return false;
-    const int signal = QMap<QString, int> {
-        { u"TERM"_s, SIGTERM }, { u"INT"_s, SIGINT }, { u"HUP"_s, SIGHUP }
-    }.value(action);
-    if (signal != 0)
-        return ::kill(pid_t(quavrels.back()->processId()), signal) == 0;
+    const QMap<QString, int> signalNumbers { { u"TERM"_s, SIGTERM }, { u"INT"_s, SIGINT },
+        { u"HUP"_s, SIGHUP } };
+    if (signalNumbers.contains(action.section(u' ', 0, 0))) {
+        // Sent while the program is stopped, several signals reach it together.
+        const auto pid = pid_t(quavrels.back()->processId());
+        ::kill(pid, SIGSTOP);
+        for (const QString &name : action.split(u' '))
+            ::kill(pid, signalNumbers.value(name));
+        return ::kill(pid, SIGCONT) == 0;
+    }
     if (action == u"sound"_s)
         return QTest::qWaitFor([] { return hasSound(u"fluidsynth.wav"_s); }, Deadline);
     if (action == u"close"_s || action == u"unfocus"_s) {
@@ -234,17 +240,22 @@ void TestEndToEnd::endToEnd_data()
         << changed.arg(u"HUP"_s) + u"box Return, save "_s + work.filePath(u"Night.alp"_s);
     QTest::newRow("TERM twice, at the question") << changed.arg(u"TERM"_s) + u"box TERM"_s;
     QTest::newRow("TERM twice, at Save") << changed.arg(u"TERM"_s) + u"box Return, save TERM"_s;
+    QTest::newRow("TERM and HUP at once, at the question") << changed.arg(u"TERM HUP"_s).chopped(2);
     QTest::newRow("TERM over a not-found box")
         << u"ready, window alt+p, window unfocus, box TERM"_s;
+    QTest::newRow("TERM over a box at start-up") << u"quavrel empty.mid, box TERM"_s;
 }
 
-// The program with an album that its start-up entry names, from when its window shows (it
-// catches signals from then on) until it has ended by itself, with the entry rewritten:
-// SIGTERM, SIGINT and SIGHUP close it as its close button does, and end it whatever the save
-// question gets.
+// The program with an album that its start-up entry names (and the files of a first step
+// "quavrel FILES"), from when its window shows until it has ended by itself, with the entry
+// rewritten: SIGTERM, SIGINT and SIGHUP close it as its close button does, and end it whatever
+// the save question gets.
 void TestEndToEnd::endToEnd()
 {
     QFETCH(QString, steps);
+    QStringList each = steps.split(u", "_s);
+    const QStringList files
+        = steps.startsWith(u"quavrel "_s) ? each.takeFirst().split(u' ').mid(1) : QStringList();
     // The entry is read trimmed and written back as it was, unless another album was saved.
     const QString album = work.filePath(u"Evening.alp"_s);
     const QString entry = u' ' + album + u"  "_s;
@@ -255,11 +266,11 @@ void TestEndToEnd::endToEnd()
     // With a comment that only a rewrite of the file drops.
     const QString conf = work.filePath(u"endToEnd/Quavrel/Quavrel.conf"_s);
     QVERIFY(TestFiles::write(conf, "; by the test\n[Startup]\nAlbum=\"" + entry.toUtf8() + "\"\n"));
-    const QProcess *quavrel = start({});
+    const QProcess *quavrel = start(files);
     QVERIFY(QTest::qWaitFor(
         [&] { return !(window = windows(AppTitle).value(0)).isEmpty(); }, Deadline));
-    for (const QString &each : steps.split(u", "_s))
-        QVERIFY2(step(each.section(u' ', 0, 0), each.section(u' ', 1)), qPrintable(each));
+    for (const QString &one : each)
+        QVERIFY2(step(one.section(u' ', 0, 0), one.section(u' ', 1)), qPrintable(one));
     QVERIFY(QTest::qWaitFor([&] { return quavrel->state() == QProcess::NotRunning; }, Deadline));
     QCOMPARE(
         std::pair(quavrel->exitStatus(), quavrel->exitCode()), std::pair(QProcess::NormalExit, 0));
