@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "desktop/desktop_session.h"
 #include "platform/qt_platform.h"
@@ -39,13 +40,16 @@ private:
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    CommandLine commandLine(argc, argv);
+    if (commandLine.answered())
+        return 0;
+    QApplication app(commandLine.qtArgumentCount(), argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setOrganizationName(QStringLiteral("Quavrel"));
     // Caught from here on; they are handled once the window is there.
     TerminationSignals terminationSignals;
     // A Quavrel that already runs takes the files of this start, and this one ends.
-    DesktopSession desktop(DesktopSession::absolutePaths(QApplication::arguments().mid(1)));
+    DesktopSession desktop(commandLine.files());
     if (desktop.handedOver())
         return 0;
     QIcon icon;

@@ -19,6 +19,7 @@
 #include <X11/Xlib.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -70,13 +71,14 @@ private Q_SLOTS:
     void endToEnd_data();
     void endToEnd();
     void mediaControlsAndLaterStarts();
+    void commandLine();
     void runsAloneWithoutBusOrMediaName();
 
 public Q_SLOTS:
     void propertiesChanged(const QString &, const QVariantMap &properties) { changed = properties; }
 
 private:
-    QProcess *start(const QStringList &arguments);
+    QProcess *start(const QStringList &arguments, const QString &shell = {});
     bool step(const QString &where, const QString &action);
     QVariant get(const char *name) { return QDBusInterface(Mpris, Path, Player).property(name); }
     void press(const QString &method) { QDBusInterface(Mpris, Path, Player).call(method); }
@@ -136,12 +138,17 @@ void TestEndToEnd::cleanup()
 }
 
 // Each test function's Quavrels share a settings folder; all run in the test's working folder.
-QProcess *TestEndToEnd::start(const QStringList &arguments)
+// A shell command line starts the program ("$0") with arguments that only a shell can give.
+QProcess *TestEndToEnd::start(const QStringList &arguments, const QString &shell)
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QTest::currentTestFunction())));
     QProcess *quavrel = quavrels.emplace_back(std::make_unique<QProcess>()).get();
-    quavrel->setProcessChannelMode(QProcess::ForwardedChannels);
-    quavrel->start(u"" QUAVREL_BINARY_DIR "/quavrel"_s, arguments);
+    quavrel->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString program = u"" QUAVREL_BINARY_DIR "/quavrel"_s;
+    if (shell.isEmpty())
+        quavrel->start(program, arguments);
+    else
+        quavrel->start(u"sh"_s, { u"-c"_s, shell, program });
     return quavrel;
 }
 
@@ -320,6 +327,40 @@ void TestEndToEnd::mediaControlsAndLaterStarts()
     QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:url"), url(u"songs/b.mid"_s), Deadline);
     QDBusInterface(Mpris, Path, u"org.mpris.MediaPlayer2"_s).call(u"Quit"_s);
     QVERIFY(quavrels.front()->waitForFinished(Deadline) && quavrels.front()->exitCode() == 0);
+}
+
+// --help and --version answer before Qt starts, which here could reach no X server; after "--"
+// every argument is a file, even one that Qt or Quavrel would read as an option. A name that is
+// no UTF-8 plays, given to a first start and handed over to a running Quavrel.
+void TestEndToEnd::commandLine()
+{
+    QByteArray printed;
+    for (const QString &option : { u"--help"_s, u"--version"_s }) {
+        QProcess *quavrel = start({ u"-display"_s, u"none"_s, option });
+        QVERIFY(quavrel->waitForFinished(Deadline));
+        QCOMPARE(std::pair(quavrel->exitStatus(), quavrel->exitCode()),
+            std::pair(QProcess::NormalExit, 0));
+        printed += quavrel->readAllStandardOutput();
+    }
+    QVERIFY(printed.contains("QUAVREL_SOUNDFONT") && printed.contains("QUAVREL_AUDIO_DRIVER"));
+    QVERIFY(printed.endsWith("\nQuavrel " QUAVREL_VERSION "\n"));
+    start({ u"--"_s, u"--version"_s, u"-display"_s, u"a.mid"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
+    cleanup();
+
+    QVERIFY(SmfBuilder::writeFile(u"bad"_s, SmfBuilder::oneNoteSong(60000, 60000)));
+    QCOMPARE(::rename("bad", "bad\xff\xfe.mid"), 0);
+    for (const bool running : { true, false }) {
+        QFile::remove(u"fluidsynth.wav"_s);
+        if (running) {
+            start({});
+            QTRY_VERIFY_WITH_TIMEOUT(!windows(AppTitle).isEmpty(), Deadline);
+        }
+        QProcess *quavrel = start({}, u"exec \"$0\" \"$(printf 'bad\\377\\376.mid')\""_s);
+        QVERIFY(!running || (quavrel->waitForFinished(Deadline) && quavrel->exitCode() == 0));
+        QTRY_VERIFY_WITH_TIMEOUT(hasSound(u"fluidsynth.wav"_s), Deadline);
+        cleanup();
+    }
 }
 
 // With the media player's name owned by another program, Quavrel runs without it and is still
