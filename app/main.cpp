@@ -72,8 +72,8 @@ int main(int argc, char *argv[])
     // its close button does, and the program ends once that close is through, whatever the answer
     // to the save question; the entry then names the album just saved, if any. One that comes
     // while a close is still asking finds no second close to start (Qt starts none), and ends the
-    // program at once. One that comes during start-up ends it the same way, and start-up goes no
-    // further than where it was.
+    // program at once. One that comes during start-up ends it the same way: start-up finishes the
+    // step it is in (reading the album, or starting the files given) and goes no further.
     bool ending = false;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&] {
         ending = true;
