@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "desktop/desktop_session.h"
 #include "platform/qt_platform.h"
@@ -39,11 +40,16 @@ private:
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    CommandLine commandLine(argc, argv);
+    if (commandLine.answered())
+        return 0;
+    QApplication app(commandLine.qtArgumentCount(), argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setOrganizationName(QStringLiteral("Quavrel"));
+    // Caught from here on; they are handled once the window is there.
+    TerminationSignals terminationSignals;
     // A Quavrel that already runs takes the files of this start, and this one ends.
-    DesktopSession desktop(DesktopSession::absolutePaths(QApplication::arguments().mid(1)));
+    DesktopSession desktop(commandLine.files());
     if (desktop.handedOver())
         return 0;
     QIcon icon;
@@ -72,16 +78,19 @@ int main(int argc, char *argv[])
     // its close button does, and the program ends once that close is through, whatever the answer
     // to the save question; the entry then names the album just saved, if any. One that comes
     // while a close is still asking finds no second close to start (Qt starts none), and ends the
-    // program at once. One that comes during start-up waits for its end.
-    TerminationSignals terminationSignals;
-    window.Form_Load();
-    desktop.serve(window, platform);
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] {
+    // program at once. One that comes during start-up ends it the same way: start-up finishes the
+    // step it is in (reading the album, or starting the files given) and goes no further.
+    bool ending = false;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&] {
+        ending = true;
         window.close();
         window.rememberAlbum();
-        // Every event loop ends, and with it every box and dialog still open.
+        // Every event loop ends, and with it every box and dialog still open (a box asking only
+        // OK as if answered); until the main loop runs, every one after it ends as it opens.
         QCoreApplication::exit(0);
     });
-    terminationSignals.setEnabled(true);
-    return QApplication::exec();
+    window.Form_Load();
+    if (!ending)
+        desktop.serve(window, platform);
+    return ending ? 0 : QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "desktop/media_player.h"
+#include "platform/file_names.h"
 #include "platform/qt_platform.h"
 
 #include <QApplication>
@@ -9,9 +10,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QEvent>
-#include <QFileInfo>
 #include <QMenu>
 
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -21,10 +22,30 @@ const QString InstancePath = QStringLiteral("/io/github/quavrel/Quavrel");
 const QString InstanceInterface = QStringLiteral("io.github.quavrel.Quavrel");
 // The running Quavrel answers at once; one that does not within this time counts as absent.
 constexpr int HandOverTimeoutMs = 10000;
+const QString FileScheme = QStringLiteral("file://");
+
+// A file name as it goes over the bus, where a string must be UTF-8: the path itself when its
+// bytes are UTF-8, else a file:// address with every byte but ASCII letters, digits, "-._~/"
+// percent-encoded.
+QString toBus(const QString &name)
+{
+    const QByteArray bytes = FileNames::encode(name);
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes)
+                               : FileScheme + QString::fromLatin1(bytes.toPercentEncoding("/"));
+}
+
+QString fromBus(const QString &file)
+{
+    if (!file.startsWith(FileScheme))
+        return file;
+    return FileNames::decode(
+        QByteArray::fromPercentEncoding(file.sliced(FileScheme.size()).toUtf8()));
+}
 
 } // namespace
 
-// io.github.quavrel.Quavrel: Open(files) of a later start.
+// io.github.quavrel.Quavrel: Open(files) of a later start, each an absolute path or a file://
+// address.
 class InstanceAdaptor : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -58,20 +79,13 @@ DesktopSession::DesktopSession(const QStringList &files, QObject *parent)
     bus.unregisterObject(InstancePath);
     QDBusMessage open = QDBusMessage::createMethodCall(
         InstanceName, InstancePath, InstanceInterface, QStringLiteral("Open"));
-    open << files;
+    QStringList onBus;
+    for (const QString &file : files)
+        onBus.append(toBus(file));
+    open << onBus;
     // Should the owner not answer as a Quavrel would, this one runs alone.
     m_handedOver
         = bus.call(open, QDBus::Block, HandOverTimeoutMs).type() == QDBusMessage::ReplyMessage;
-}
-
-QStringList DesktopSession::absolutePaths(const QStringList &arguments)
-{
-    QStringList paths;
-    for (const QString &argument : arguments) {
-        if (!argument.isEmpty())
-            paths.append(QFileInfo(argument).absoluteFilePath());
-    }
-    return paths;
 }
 
 void DesktopSession::serve(Form1 &window, const QtPlatform &platform)
@@ -94,7 +108,8 @@ void DesktopSession::serve(Form1 &window, const QtPlatform &platform)
 
 void DesktopSession::open(const QStringList &files)
 {
-    m_pending += files;
+    for (const QString &file : files)
+        m_pending.append(fromBus(file));
     if (m_window == nullptr)
         return;
     bringToFront(*m_window);
@@ -131,7 +146,7 @@ void DesktopSession::deliver()
     }
     QStringList files;
     for (const QString &path : std::exchange(m_pending, {})) {
-        if (QFileInfo::exists(path))
+        if (::access(FileNames::encode(path).constData(), F_OK) == 0)
             files.append(path);
     }
     m_window->playFiles(files);

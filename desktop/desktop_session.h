@@ -27,13 +27,9 @@ public:
     // player.
     void serve(Form1 &window, const QtPlatform &platform);
 
-    // Files from a later start, to play when the window is at rest; the window comes to the
-    // front. Files that do not exist are skipped.
+    // Files from a later start, as they come over the bus, to play when the window is at rest;
+    // the window comes to the front. Files that do not exist are skipped.
     void open(const QStringList &files);
-
-    // Command-line arguments as absolute paths, so that they mean the same in the running
-    // Quavrel, whose working folder may differ.
-    static QStringList absolutePaths(const QStringList &arguments);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <string_view>
 
 namespace Smf {
 
@@ -21,26 +21,25 @@ std::uint32_t le32(const std::uint8_t *p)
     return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
 }
 
-bool hasId(std::span<const std::uint8_t> bytes, std::size_t at, const char *id)
+bool hasId(std::span<const std::uint8_t> bytes, std::size_t at, std::string_view id)
 {
-    return bytes.size() - at >= 4 && std::memcmp(bytes.data() + at, id, 4) == 0;
+    return at + id.size() <= bytes.size() && std::ranges::equal(bytes.subspan(at, id.size()), id);
 }
 
 // The MIDI data inside a RIFF RMID file, or the bytes unchanged when they are no RIFF file.
+// A position passes the file's end by at most a missing pad byte, so no sum here overflows.
 std::span<const std::uint8_t> unwrapRiff(std::span<const std::uint8_t> file)
 {
-    if (file.size() < 12 || !hasId(file, 0, "RIFF") || !hasId(file, 8, "RMID"))
+    if (!hasId(file, 0, "RIFF") || !hasId(file, 8, "RMID"))
         return file;
-    std::size_t pos = 12;
-    while (file.size() - pos >= 8) {
+    // Each chunk's data is padded to an even length; the pad of the last may be missing.
+    for (std::size_t pos = 12; pos + 8 <= file.size();) {
         const std::uint32_t length = le32(file.data() + pos + 4);
         if (length > file.size() - pos - 8)
             break;
         if (hasId(file, pos, "data"))
             return file.subspan(pos + 8, length);
         pos += 8 + length + (length & 1);
-        if (pos > file.size())
-            break;
     }
     return file;
 }
@@ -247,10 +246,6 @@ bool findTracks(std::span<const std::uint8_t> body, std::size_t pos,
 {
     while (body.size() - pos >= 8) {
         const std::uint32_t length = be32(body.data() + pos + 4);
-        if (length & 0x80000000u) {
-            error = "a chunk length is negative";
-            return false;
-        }
         if (length > body.size() - pos - 8) {
             error = "a chunk length runs past the end of the file";
             return false;

@@ -19,8 +19,8 @@ struct ReadResult
 // lack End of Track, any number of tracks is merged (format 0 too), data bytes above 127 are
 // clamped, stray system common and real-time bytes are skipped. Format 2 tracks are played one
 // after another, each starting at the default tempo. Refuses broken structure: no header, a
-// division of 0, a chunk or event length past the end or negative, a variable-length number of
-// more than four bytes, a data byte with no status, no track.
+// division of 0, a chunk or event length past the end, a variable-length number of more than four
+// bytes, a data byte with no status, no track; and any file over 1 GiB.
 // Time and memory grow with the file's size only: O(n log n) time, a few bytes per file byte.
 ReadResult readSong(std::span<const std::uint8_t> file);
 

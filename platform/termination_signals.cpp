@@ -37,12 +37,16 @@ TerminationSignals::TerminationSignals(QObject *parent)
         return;
     }
     m_notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read, this);
-    m_notifier->setEnabled(false);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char bytes[16];
         const ssize_t count = ::read(signalSocket[0], bytes, sizeof bytes);
-        for (ssize_t i = 0; i < count; ++i)
-            Q_EMIT received(bytes[i]);
+        // Posted rather than emitted in turn: a slot that waits would hold back the bytes already
+        // read until it returned.
+        for (ssize_t i = 0; i < count; ++i) {
+            QMetaObject::invokeMethod(
+                this, [this, signalNumber = int(bytes[i])] { Q_EMIT received(signalNumber); },
+                Qt::QueuedConnection);
+        }
     });
     struct sigaction action
     { };
@@ -64,10 +68,4 @@ TerminationSignals::~TerminationSignals()
         ::close(end);
         end = -1;
     }
-}
-
-void TerminationSignals::setEnabled(bool enabled)
-{
-    if (m_notifier)
-        m_notifier->setEnabled(enabled);
 }

@@ -21,6 +21,7 @@
 #include <X11/Xlib.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <numeric>
 
@@ -74,6 +75,7 @@ private Q_SLOTS:
     void endToEnd_data();
     void endToEnd();
     void mediaControlsAndLaterStarts();
+    void commandLine();
     void songPlaceAndVolume();
     void runsAloneWithoutBusOrMediaName();
 
@@ -82,7 +84,7 @@ public Q_SLOTS:
     void seeked(qlonglong position) { moved = position; }
 
 private:
-    QProcess *start(const QStringList &arguments);
+    QProcess *start(const QStringList &arguments, const QString &shell = {});
     bool step(const QString &where, const QString &action);
     QVariant get(const char *name, const QString &interface = Player)
     {
@@ -118,6 +120,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY(QDir().mkdir(u"songs"_s));
     for (const QString &song : u"a.mid b.mid c.mid songs/a.mid songs/b.mid"_s.split(u' '))
         QVERIFY(SmfBuilder::writeFile(song, SmfBuilder::oneNoteSong(60000, 60000)));
+    QVERIFY(TestFiles::write(u"empty.mid"_s, ""));
     // A session bus of its own that starts no services (no accessibility bus, no dconf), and an X
     // server that does not reset (and refuse connections) whenever its last client leaves.
     QVERIFY(TestFiles::write(u"bus.conf"_s, R"(<busconfig><listen>unix:tmpdir=/tmp</listen><policy
@@ -151,12 +154,17 @@ void TestEndToEnd::cleanup()
 }
 
 // Each test function's Quavrels share a settings folder; all run in the test's working folder.
-QProcess *TestEndToEnd::start(const QStringList &arguments)
+// A shell command line starts the program ("$0") with arguments that only a shell can give.
+QProcess *TestEndToEnd::start(const QStringList &arguments, const QString &shell)
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QTest::currentTestFunction())));
     QProcess *quavrel = quavrels.emplace_back(std::make_unique<QProcess>()).get();
-    quavrel->setProcessChannelMode(QProcess::ForwardedChannels);
-    quavrel->start(u"" QUAVREL_BINARY_DIR "/quavrel"_s, arguments);
+    quavrel->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString program = u"" QUAVREL_BINARY_DIR "/quavrel"_s;
+    if (shell.isEmpty())
+        quavrel->start(program, arguments);
+    else
+        quavrel->start(u"sh"_s, { u"-c"_s, shell, program });
     return quavrel;
 }
 
@@ -194,10 +202,10 @@ void TestEndToEnd::captionsFitTheFallbackFont()
 
 // Wait until start-up is through ("ready": the window shows before the album is read, the media
 // player only after); in the main window ("window"), or in the box or dialog that shows over it:
-// send a signal, type a path over the file name and press Return, or press a key, and then see
-// the box go; or wait for the main window to take a title, or for the sound file to hold sound;
-// or close the window as a window manager does, or take the focus away from it as another
-// program does.
+// send signals (several arrive together), type a path over the file name and press Return, or press
+// a key, and then see the box go; or wait for the main window to take a title, or for the sound
+// file to hold sound; or close the window as a window manager does, or take the focus away from it
+// as another program does.
 bool TestEndToEnd::step(const QString &where, const QString &action)
 {
     if (where == u"ready"_s)
@@ -214,11 +222,16 @@ bool TestEndToEnd::step(const QString &where, const QString &action)
     };
     if (where != u"window"_s && !QTest::qWaitFor(shows, Deadline))
         return false;
-    const int signal = QMap<QString, int> {
-        { u"TERM"_s, SIGTERM }, { u"INT"_s, SIGINT }, { u"HUP"_s, SIGHUP }
-    }.value(action);
-    if (signal != 0)
-        return ::kill(pid_t(quavrels.back()->processId()), signal) == 0;
+    const QMap<QString, int> signalNumbers { { u"TERM"_s, SIGTERM }, { u"INT"_s, SIGINT },
+        { u"HUP"_s, SIGHUP } };
+    if (signalNumbers.contains(action.section(u' ', 0, 0))) {
+        // Sent while the program is stopped, several signals reach it together.
+        const auto pid = pid_t(quavrels.back()->processId());
+        ::kill(pid, SIGSTOP);
+        for (const QString &name : action.split(u' '))
+            ::kill(pid, signalNumbers.value(name));
+        return ::kill(pid, SIGCONT) == 0;
+    }
     if (action == u"sound"_s)
         return QTest::qWaitFor([] { return hasSound(u"fluidsynth.wav"_s); }, Deadline);
     if (action == u"close"_s || action == u"unfocus"_s) {
@@ -250,17 +263,22 @@ void TestEndToEnd::endToEnd_data()
         << changed.arg(u"HUP"_s) + u"box Return, save "_s + work.filePath(u"Night.alp"_s);
     QTest::newRow("TERM twice, at the question") << changed.arg(u"TERM"_s) + u"box TERM"_s;
     QTest::newRow("TERM twice, at Save") << changed.arg(u"TERM"_s) + u"box Return, save TERM"_s;
+    QTest::newRow("TERM and HUP at once, at the question") << changed.arg(u"TERM HUP"_s).chopped(2);
     QTest::newRow("TERM over a not-found box")
         << u"ready, window alt+p, window unfocus, box TERM"_s;
+    QTest::newRow("TERM over a box at start-up") << u"quavrel empty.mid, box TERM"_s;
 }
 
-// The program with an album that its start-up entry names, from when its window shows (it
-// catches signals from then on) until it has ended by itself, with the entry rewritten:
-// SIGTERM, SIGINT and SIGHUP close it as its close button does, and end it whatever the save
-// question gets.
+// The program with an album that its start-up entry names (and the files of a first step
+// "quavrel FILES"), from when its window shows until it has ended by itself, with the entry
+// rewritten: SIGTERM, SIGINT and SIGHUP close it as its close button does, and end it whatever
+// the save question gets.
 void TestEndToEnd::endToEnd()
 {
     QFETCH(QString, steps);
+    QStringList each = steps.split(u", "_s);
+    const QStringList files
+        = steps.startsWith(u"quavrel "_s) ? each.takeFirst().split(u' ').mid(1) : QStringList();
     // The entry is read trimmed and written back as it was, unless another album was saved.
     const QString album = work.filePath(u"Evening.alp"_s);
     const QString entry = u' ' + album + u"  "_s;
@@ -271,11 +289,11 @@ void TestEndToEnd::endToEnd()
     // With a comment that only a rewrite of the file drops.
     const QString conf = work.filePath(u"endToEnd/Quavrel/Quavrel.conf"_s);
     QVERIFY(TestFiles::write(conf, "; by the test\n[Startup]\nAlbum=\"" + entry.toUtf8() + "\"\n"));
-    const QProcess *quavrel = start({});
+    const QProcess *quavrel = start(files);
     QVERIFY(QTest::qWaitFor(
         [&] { return !(window = windows(AppTitle).value(0)).isEmpty(); }, Deadline));
-    for (const QString &each : steps.split(u", "_s))
-        QVERIFY2(step(each.section(u' ', 0, 0), each.section(u' ', 1)), qPrintable(each));
+    for (const QString &one : each)
+        QVERIFY2(step(one.section(u' ', 0, 0), one.section(u' ', 1)), qPrintable(one));
     QVERIFY(QTest::qWaitFor([&] { return quavrel->state() == QProcess::NotRunning; }, Deadline));
     QCOMPARE(
         std::pair(quavrel->exitStatus(), quavrel->exitCode()), std::pair(QProcess::NormalExit, 0));
@@ -335,6 +353,40 @@ void TestEndToEnd::mediaControlsAndLaterStarts()
     QTRY_COMPARE_WITH_TIMEOUT(playing("xesam:url"), url(u"songs/b.mid"_s), Deadline);
     QDBusInterface(Mpris, Path, u"org.mpris.MediaPlayer2"_s).call(u"Quit"_s);
     QVERIFY(quavrels.front()->waitForFinished(Deadline) && quavrels.front()->exitCode() == 0);
+}
+
+// --help and --version answer before Qt starts, which here could reach no X server; after "--"
+// every argument is a file, even one that Qt or Quavrel would read as an option. A name that is
+// no UTF-8 plays, given to a first start and handed over to a running Quavrel.
+void TestEndToEnd::commandLine()
+{
+    QByteArray printed;
+    for (const QString &option : { u"--help"_s, u"--version"_s }) {
+        QProcess *quavrel = start({ u"-display"_s, u"none"_s, option });
+        QVERIFY(quavrel->waitForFinished(Deadline));
+        QCOMPARE(std::pair(quavrel->exitStatus(), quavrel->exitCode()),
+            std::pair(QProcess::NormalExit, 0));
+        printed += quavrel->readAllStandardOutput();
+    }
+    QVERIFY(printed.contains("QUAVREL_SOUNDFONT") && printed.contains("QUAVREL_AUDIO_DRIVER"));
+    QVERIFY(printed.endsWith("\nQuavrel " QUAVREL_VERSION "\n"));
+    start({ u"--"_s, u"--version"_s, u"-display"_s, u"a.mid"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
+    cleanup();
+
+    QVERIFY(SmfBuilder::writeFile(u"bad"_s, SmfBuilder::oneNoteSong(60000, 60000)));
+    QCOMPARE(::rename("bad", "bad\xff\xfe.mid"), 0);
+    for (const bool running : { true, false }) {
+        QFile::remove(u"fluidsynth.wav"_s);
+        if (running) {
+            start({});
+            QTRY_VERIFY_WITH_TIMEOUT(!windows(AppTitle).isEmpty(), Deadline);
+        }
+        QProcess *quavrel = start({}, u"exec \"$0\" \"$(printf 'bad\\377\\376.mid')\""_s);
+        QVERIFY(!running || (quavrel->waitForFinished(Deadline) && quavrel->exitCode() == 0));
+        QTRY_VERIFY_WITH_TIMEOUT(hasSound(u"fluidsynth.wav"_s), Deadline);
+        cleanup();
+    }
 }
 
 // With the media player's name owned by another program, Quavrel runs without it and is still
