@@ -1,6 +1,7 @@
 #include "desktop/media_player.h"
 
 #include "app/main_window.h"
+#include "platform/file_names.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,12 +11,12 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QEvent>
-#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -194,7 +195,10 @@ MediaPlayer::Shown MediaPlayer::shown() const
         state.title = m_window.windowTitle();
         if (state.paused)
             state.title.chop(PausedMark.size());
-        state.url = QUrl::fromLocalFile(m_window.List3.item(song)).toString(QUrl::FullyEncoded);
+        // The file's bytes, percent-encoded, whatever their encoding.
+        state.url = QStringLiteral("file://")
+            + QString::fromLatin1(
+                FileNames::encode(m_window.List3.item(song)).toPercentEncoding("/"));
         state.length = std::max<qint64>(m_window.songStatus(QStringLiteral("length")), 0) * 1000;
     }
     const qint64 volume = m_window.songStatus(QStringLiteral("volume"));
@@ -296,13 +300,16 @@ qint64 MediaPlayer::setPosition(const QString &track, qint64 position)
     return position;
 }
 
-// Anything else is refused, with an error to the caller on the bus.
+// The address's path is taken byte for byte, as names are. Anything else is refused, with an
+// error to the caller on the bus.
 bool MediaPlayer::openUri(const QString &uri)
 {
     const QUrl url(uri);
-    const QString path = url.toLocalFile();
+    const QString path = FileNames::decode(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    struct stat info = {};
     if (!url.isLocalFile() || !path.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive)
-        || !QFileInfo(path).isFile()) {
+        || ::stat(FileNames::encode(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
         if (calledFromDBus())
             sendErrorReply(QDBusError::InvalidArgs,
                 QStringLiteral("Quavrel plays only local .mid files: %1").arg(uri));
