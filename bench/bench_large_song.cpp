@@ -5,11 +5,15 @@
 //   bench_large_song write NOTES FILE   a valid song of NOTES short notes on 16 channels
 //   bench_large_song open FILE          the device, offline, with its SoundFont loaded: the open
 //                                       command, the worker's read and load, the first sound, and
-//                                       peak memory (VmHWM) before and after
+//                                       peak memory (VmHWM) before and after; then the worker's
+//                                       steps before FluidSynth's, timed alone
 //   bench_large_song probe SECONDS      calls Get PlaybackStatus on Quavrel's media player every
 //                                       20 ms; prints the calls, their median and longest time
 //                                       (ms) and the moment of the longest from the start
 
+#include "midi/smf_canonical.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
@@ -89,8 +93,23 @@ int openSong(const QString &path)
             sound = msSince(timer);
     }
     std::printf("result %u, open command %.2f ms, read and loaded on the worker %.1f ms, first "
-                "sound %.1f ms, peak memory %.1f MB before, %.1f MB after\n",
+                "sound %.1f ms, peak memory %.1f MB before, %.1f MB after",
         result, command, worker, sound, before, peakMb());
+    device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
+
+    // The worker's own steps before FluidSynth reads its copy, again, one by one.
+    timer.restart();
+    const QByteArray bytes = SmfBuilder::readFile(path);
+    Smf::ReadResult read = Smf::readSong(SmfBuilder::span(bytes));
+    const double reading = msSince(timer);
+    timer.restart();
+    const Smf::CanonicalSong canonical = Smf::canonicalSong(read.song);
+    read = {};
+    const double canonicalMs = msSince(timer);
+    timer.restart();
+    const std::size_t written = Smf::writeSong(canonical.song).size();
+    std::printf("; of it: read %.1f ms, canonical form %.1f ms, written %.1f ms (%.1f MB)\n",
+        reading, canonicalMs, msSince(timer), double(written) / 1e6);
     return result == 0 ? 0 : 1;
 }
 

@@ -115,6 +115,12 @@ std::vector<std::pair<QString, QByteArray>> generatedSongs()
     overlap.program(0, 0, 0).noteOn(0, 0, 60).noteOn(200, 0, 60).noteOff(200, 0, 60);
     overlap.noteOn(0, 0, 60).noteOff(300, 0, 60).noteOff(0, 0, 60);
     add("overlapping notes of one pitch", overlap.endOfTrack().song());
+    Track held;
+    held.program(0, 0, 16).event(0, { 0xB0, 64, 127 }).noteOn(0, 0, 60).noteOff(500, 0, 60);
+    add("organ note held by the sustain pedal", held.endOfTrack().song());
+    Track pad;
+    pad.program(0, 0, 94).noteOn(0, 0, 60).noteOff(500, 0, 60);
+    add("pad whose release outlasts the 3 s limit", pad.endOfTrack().song());
     return songs;
 }
 
