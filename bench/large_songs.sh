@@ -69,15 +69,15 @@ device() { sed -E "s/.*$2 ([0-9.]+) ms.*/\1/" "$work/device-$1" | median; }
 device_mb() { sed -E 's/.*, ([0-9.]+) MB after.*/\1/' "$work/device-$1" | median; }
 printf '\nSoundFont %s; medians of %s runs; load average %s\n\n' "$(basename "$QUAVREL_SOUNDFONT")" \
   "$runs" "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf '| song | file | Quavrel: first sound | longest D-Bus call while opening (median) | idle: longest (median) | Quavrel peak memory | fluidsynth: first sound | fluidsynth peak memory | device: open command / worker / first sound |\n'
+printf '| song | file | Quavrel: first sound | longest D-Bus call while opening (median) | idle: longest (median) | Quavrel peak memory | fluidsynth: first sound | fluidsynth peak memory | device: open command / on the worker |\n'
 printf '|---|---|---|---|---|---|---|---|---|\n'
 for song in note 1M 8M; do
-  printf '| %s | %.1f MB | %s ms | %s ms (%s) | %s ms (%s) | %s MB | %s ms | %s MB | %s / %s / %s ms |\n' \
+  printf '| %s | %.1f MB | %s ms | %s ms (%s) | %s ms (%s) | %s MB | %s ms | %s MB | %s / %s ms |\n' \
     "$song" "$(stat -c %s "$work/$song.mid" | awk '{ print $1 / 1e6 }')" \
     "$(col quavrel-$song 1)" "$(col quavrel-$song 5)" "$(col quavrel-$song 4)" \
     "$(col quavrel-$song 3)" "$(col quavrel-$song 2)" "$(col quavrel-$song 6)" \
     "$(col fluidsynth-$song 1)" "$(col fluidsynth-$song 2)" \
-    "$(device $song 'open command')" "$(device $song 'on the worker')" "$(device $song 'first sound')"
+    "$(device $song 'open command')" "$(device $song 'on the worker')"
 done
 printf '\nEach run (Quavrel: sound idle-median idle-longest median longest peak; fluidsynth: sound peak):\n'
 for song in note 1M 8M; do
@@ -86,3 +86,7 @@ for song in note 1M 8M; do
 done
 printf 'device peak memory after the open (MB): note %s, 1M %s, 8M %s\n' "$(device_mb note)" \
   "$(device_mb 1M)" "$(device_mb 8M)"
+for song in 1M 8M; do
+  printf '%s on the worker, of it (ms): read %s, canonical form %s, written %s\n' "$song" \
+    "$(device $song read)" "$(device $song 'canonical form')" "$(device $song written)"
+done
