@@ -2,12 +2,13 @@
 # temporary folder ($work), ended on exit. An X server (Xvfb), a session bus that starts no
 # services, and a PulseAudio server whose null sink "bench" stands in for the sound card (its
 # monitor is bench.monitor). The sink takes floats, so that its monitor gives what a player
-# rendered unchanged: a stream's end of sound is its last sample that is not 0. Needs the packages xvfb dbus pulseaudio pulseaudio-utils.
+# rendered unchanged: a stream's end of sound is its last sample that is not 0. Quavrel plays
+# through its own PulseAudio stream unless QUAVREL_AUDIO_DRIVER names another output. Needs the packages xvfb dbus pulseaudio pulseaudio-utils.
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pulseaudio --kill 2>/dev/null || true
+  [ -s "$work/runtime/pulse/pid" ] && kill "$(cat "$work/runtime/pulse/pid")" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -8,6 +8,7 @@
 # device no longer renders the song).
 # Medians and ranges over RUNS queues (3), 5 pairs each.
 #   bench/song_gaps.sh [BUILD_DIR]    (a Release or RelWithDebInfo build)
+#   QUAVREL_AUDIO_DRIVER=pulseaudio bench/song_gaps.sh [BUILD_DIR]    (FluidSynth's driver)
 # Needs the packages xvfb dbus pulseaudio pulseaudio-utils fluid-soundfont-gm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
