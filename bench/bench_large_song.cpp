@@ -8,8 +8,9 @@
 //                                       peak memory (VmHWM) before and after; then the worker's
 //                                       steps before FluidSynth's, timed alone
 //   bench_large_song probe SECONDS      calls Get PlaybackStatus on Quavrel's media player every
-//                                       20 ms; prints the calls, their median and longest time
-//                                       (ms) and the moment of the longest from the start
+//                                       20 ms; prints the calls, those that failed, their median
+//                                       and longest time (ms), the moment of the longest from the
+//                                       start, and the calls that answered "Playing"
 
 #include "midi/smf_canonical.h"
 #include "midi/smf_reader.h"
@@ -21,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -124,6 +126,7 @@ int probe(double seconds)
     double longest = 0;
     double longestAt = 0;
     int failed = 0;
+    int playing = 0;
     QElapsedTimer clock;
     clock.start();
     for (double due = 0; due < seconds * 1000; due += 20) {
@@ -132,7 +135,10 @@ int probe(double seconds)
         if (wait > 0)
             QThread::usleep(static_cast<unsigned long>(wait * 1000));
         const double start = msSince(clock);
-        failed += bus.call(get, QDBus::Block, 60000).type() != QDBusMessage::ReplyMessage;
+        const QDBusMessage reply = bus.call(get, QDBus::Block, 60000);
+        failed += reply.type() != QDBusMessage::ReplyMessage;
+        playing += reply.arguments().value(0).value<QDBusVariant>().variant().toString()
+            == QLatin1StringView("Playing");
         times.push_back(msSince(clock) - start);
         if (times.back() > longest) {
             longest = times.back();
@@ -142,8 +148,8 @@ int probe(double seconds)
     }
     std::vector<double> sorted = times;
     std::sort(sorted.begin(), sorted.end());
-    std::printf("%zu %d %.2f %.2f %.0f\n", times.size(), failed, sorted[sorted.size() / 2], longest,
-        longestAt);
+    std::printf("%zu %d %.2f %.2f %.0f %d\n", times.size(), failed, sorted[sorted.size() / 2],
+        longest, longestAt, playing);
     return 0;
 }
 
