@@ -260,8 +260,8 @@ int main(int argc, char *argv[])
             "%-52s %10.2f\n", "CPU ratio Quavrel / fluidsynth", median(ours) / theirPerSecond);
     }
 
-    // (d) A valid file of 8 MB with a million notes: open, and the first block (where the
-    // synthesizer's player takes the canonical file in).
+    // (d) A valid file of 8 MB with a million notes: the open command, which returns at once,
+    // and the worker's read of it up to the first block (where FluidSynth takes its copy in).
     QByteArray big = SmfBuilder::header(1, 16, 480);
     for (int t = 0; t < 16; ++t) {
         QByteArray body;
@@ -279,12 +279,12 @@ int main(int argc, char *argv[])
     const std::uint32_t opened = device.sendCommand(openCommand(bigPath), nullptr, 0);
     const double openMs = double(timer.nsecsElapsed()) / 1e6;
     device.sendCommand(QStringLiteral("play canyon"), nullptr, 0);
-    timer.restart();
-    device.render(64);
-    const double firstBlockMs = double(timer.nsecsElapsed()) / 1e6;
+    device.finishWork();
+    const double workerMs = double(timer.nsecsElapsed()) / 1e6;
     device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
-    std::printf("%-52s %10.1f ms (result %u, %.1f MB)\n", "open of 1,000,000 notes", openMs, opened,
-        big.size() / 1e6);
-    std::printf("%-52s %10.1f ms\n", "  then FluidSynth's load in the first block", firstBlockMs);
+    std::printf("%-52s %10.1f ms (result %u, %.1f MB)\n", "open command of 1,000,000 notes", openMs,
+        opened, big.size() / 1e6);
+    std::printf(
+        "%-52s %10.1f ms\n", "  until the worker has read it and FluidSynth loaded it", workerMs);
     return 0;
 }
