@@ -152,8 +152,8 @@ Rendered renderWithDevice(SequencerDevice &device, const QString &path)
         if (double(out.samples.size()) / 2 / Rate * 1000 > out.lastEventMs + 60000)
             break;
     }
-    device.sendCommand(QStringLiteral("status canyon position"), &reply, 32);
-    out.endMs = reply.toDouble();
+    // Where the device stopped rendering (the position it reports stops at the song's length).
+    out.endMs = double(out.samples.size()) / 2 / Rate * 1000;
     device.sendCommand(QStringLiteral("close canyon"), nullptr, 0);
     return out;
 }
