@@ -8,6 +8,7 @@
 #include <QDBusArgument>
 #include <QDBusInterface>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -22,6 +23,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <numeric>
 
@@ -409,21 +411,34 @@ void TestEndToEnd::runsAloneWithoutBusOrMediaName()
 
 namespace {
 
-// The loudest sound at the null sink over the next milliseconds, in dB of full scale.
-double sinkLevel(int ms)
+// The sound at the null sink over the next milliseconds (16-bit mono), from its first sample on;
+// an action done while it records is done at sample *at.
+QByteArray record(int ms, const std::function<void()> &action = {}, qsizetype *at = nullptr)
 {
     QProcess parec;
-    parec.start(u"parec"_s, u"-d quavrel.monitor --raw --format=s16le --channels=1"_s.split(u' '));
-    // From its first sound on.
+    parec.start(u"parec"_s,
+        u"-d quavrel.monitor --raw --format=s16le --channels=1 --latency-msec=10"_s.split(u' '));
     parec.waitForReadyRead(Deadline);
     parec.readAllStandardOutput();
+    QByteArray sound;
+    if (action) {
+        QTest::qWait(100);
+        sound = parec.readAllStandardOutput();
+        *at = sound.size() / 2;
+        action();
+    }
     QTest::qWait(ms);
     parec.terminate();
     parec.waitForFinished();
-    const QByteArray sound = parec.readAllStandardOutput();
+    return sound + parec.readAllStandardOutput();
+}
+
+// The loudest sample from a sample on, in dB of full scale.
+double level(const QByteArray &sound, qsizetype from = 0)
+{
     const auto *at = reinterpret_cast<const qint16 *>(sound.constData());
-    const int peak = std::accumulate(at, at + sound.size() / 2, 1,
-        [](int loudest, qint16 sample) { return std::max(loudest, std::abs(int(sample))); });
+    const int peak = std::accumulate(at + std::min(from, sound.size() / 2), at + sound.size() / 2,
+        1, [](int loudest, qint16 sample) { return std::max(loudest, std::abs(int(sample))); });
     return 20 * std::log10(peak / 32768.0);
 }
 
@@ -468,16 +483,42 @@ void TestEndToEnd::songPlaceAndVolume()
         QVERIFY2(get(name, interface) == value, name);
     const qlonglong position = get("Position").toLongLong();
     QTRY_VERIFY_WITH_TIMEOUT(get("Position").toLongLong() > position + 300000, Deadline);
-    QVERIFY(sinkLevel(300) < -80);
-    // The sound jumps to the organ; at a quarter of the volume it is quieter by far.
+    QVERIFY(level(record(300)) < -80);
+    // To the organ.
     const auto track = get("Metadata").toMap().value(u"mpris:trackid"_s).value<QDBusObjectPath>();
     press(u"SetPosition"_s, { QVariant::fromValue(track), 20000000LL });
     QTRY_COMPARE_WITH_TIMEOUT(moved, 20000000LL, Deadline);
-    const double loud = sinkLevel(300);
+    const double loud = level(record(300));
     QVERIFY(loud > -40 && get("Position").toLongLong() >= 20000000);
-    QDBusInterface(Mpris, Path, Player).setProperty("Volume", 0.25);
-    QTRY_COMPARE_WITH_TIMEOUT(changed.value(u"Volume"_s), QVariant(0.25), Deadline);
-    QVERIFY2(sinkLevel(300) < loud - 10, qPrintable(QString::number(loud)));
+    // A quarter of the volume is quieter by far, at once; then back to the silence before the
+    // organ, which is heard as soon as a change of volume is (what was queued does not play).
+    qlonglong before = 0;
+    QElapsedTimer between;
+    qint64 spacing = 0;
+    qsizetype at = 0;
+    const QByteArray heard = record(
+        600,
+        [&] {
+            QDBusInterface(Mpris, Path, Player).setProperty("Volume", 0.25);
+            between.start();
+            QTest::qWait(300);
+            spacing = between.elapsed();
+            before = get("Position").toLongLong();
+            press(u"Seek"_s, { -19000000LL });
+        },
+        &at);
+    const auto firstBelow = [&](double dB) {
+        qsizetype from = at;
+        while (from < heard.size() / 2 && level(heard.mid(2 * from, 882)) >= dB)
+            from += 441;
+        return from;
+    };
+    const qsizetype quieter = firstBelow(loud - 20), silent = firstBelow(-80);
+    QVERIFY2(std::abs((silent - quieter) / 44.1 - double(spacing)) < 150,
+        qPrintable(
+            QStringLiteral("%1 ms, %2 ms apart").arg((silent - quieter) / 44.1).arg(spacing)));
+    QCOMPARE(changed.value(u"Volume"_s), QVariant(0.25));
+    QVERIFY(std::abs(moved - (before - 19000000)) < 100000);
     // What the mixer sets, the player reads.
     QProcess pactl;
     pactl.start(u"pactl"_s, { u"list"_s, u"sink-inputs"_s, u"short"_s });
@@ -485,13 +526,9 @@ void TestEndToEnd::songPlaceAndVolume()
     const QString input = QString::fromUtf8(pactl.readAllStandardOutput()).section(u'\t', 0, 0);
     QProcess::execute(u"pactl"_s, { u"set-sink-input-volume"_s, input, u"50%"_s });
     QTRY_COMPARE_WITH_TIMEOUT(changed.value(u"Volume"_s), QVariant(0.5), Deadline);
-    // Back to the silence before the organ; Previous does nothing.
-    const qlonglong before = get("Position").toLongLong();
-    press(u"Seek"_s, { -19000000LL });
-    QTRY_VERIFY_WITH_TIMEOUT(std::abs(moved - (before - 19000000)) < 500000, Deadline);
+    // Previous does nothing.
     press(u"Previous"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(sinkLevel(200) < -80, Deadline);
-    QVERIFY(get("Position").toLongLong() < 20000000);
+    QVERIFY(level(record(200)) < -80 && get("Position").toLongLong() < 20000000);
     // Opened by address: a local .mid file plays; other files and schemes are refused.
     for (const QString &refused : { url(u"bus.conf"_s), u"http://localhost/a.mid"_s })
         QCOMPARE(press(u"OpenUri"_s, { refused }).type(), QDBusMessage::ErrorMessage);
