@@ -397,6 +397,11 @@ void TestEndToEnd::commandLine()
 // Without a session bus, Quavrel starts alone, as it always has, and plays its files.
 void TestEndToEnd::runsAloneWithoutBusOrMediaName()
 {
+    // The Quavrels of later tests have the bus and the name again.
+    const auto restore = qScopeGuard([bus = qgetenv("DBUS_SESSION_BUS_ADDRESS")] {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        QDBusConnection::sessionBus().unregisterService(Mpris);
+    });
     QVERIFY(QDBusConnection::sessionBus().registerService(Mpris));
     start({ u"a.mid"_s });
     QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
