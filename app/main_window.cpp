@@ -146,6 +146,7 @@ void Form1::createControls()
     organize = new QMenu(QStringLiteral("organiz"), this);
     OrganizeList.at(0) = organize->addAction(QStringLiteral("Un-Select All"));
     OrganizeList.at(1) = organize->addAction(QStringLiteral("Invert Selected"));
+    createSoundFontItems();
 
     // Every caption whole, whatever font stands in for Liberation Sans; the Play button also
     // reads "S&top".

@@ -13,6 +13,7 @@
 
 class QAction;
 class QCheckBox;
+class QContextMenuEvent;
 class QIODevice;
 class QLabel;
 class QMenu;
@@ -98,6 +99,14 @@ public:
     bool albumName(const QString &path, QString &name) const;
     int askSaveQuestion();
 
+    // The SoundFont, chosen from the song list's menu (playback/soundfont_menu.cpp).
+    void useRememberedSoundFont();
+    void showSoundFont();
+    void soundFontCommand();
+    void systemSoundFontCommand();
+    void chooseSoundFont(const QString &path);
+    void watchSoundFont();
+
     // The platform this window runs on.
     Platform &platform() { return m_platform; }
 
@@ -115,6 +124,11 @@ public:
     CommonDialog Dlog;
     QMenu *organize = nullptr;
     std::array<QAction *, 2> OrganizeList {};
+    // Below them: the SoundFont in use, which opens the SoundFont dialog, and the system's.
+    QAction *SoundFontItem = nullptr;
+    QAction *SystemSoundFontItem = nullptr;
+    // Asks the sequencer, while a SoundFont chosen loads, whether it is in use.
+    QTimer *SoundFontTimer = nullptr;
 
     // Window-level variables.
     QString AppFolder;
@@ -132,12 +146,18 @@ public:
     QString DragName;
     QString DragPath;
     qint16 DragToIndex = 0;
+    // The SoundFont remembered ("" for the system's), the one in use, and the one that loads.
+    QString SoundFontChoice;
+    QString SoundFontInUse;
+    QString SoundFontWanted;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void createSoundFontItems();
     void enterPlaying();
     void startQueue();
     void createControls();

@@ -6,9 +6,11 @@
 // Start-up: close any sequencer left open, note the program's folder, show the window, then
 // reopen the album named by the start-up entry. Any failure with that album is silent, except
 // that an album cut at the song limit is told: saving the list over it would lose the rest.
+// The remembered SoundFont is named before the window shows, which starts the synthesizer.
 void Form1::Form_Load()
 {
     sendMci(QStringLiteral("close canyon"));
+    useRememberedSoundFont();
     AppFolder = m_platform.programFolder();
     if (!AppFolder.endsWith(QLatin1Char('/')))
         AppFolder += QLatin1Char('/');

@@ -53,10 +53,15 @@ class Platform
 public:
     virtual ~Platform() = default;
 
+    // The error code of a command the device cannot answer yet ("status canyon soundfont" while
+    // the SoundFont loads).
+    static constexpr std::uint32_t NotReadyError = 276;
+
     // Sends a sequencer command string ("open <path> type sequencer alias canyon", "play canyon",
-    // "close canyon", "status canyon mode"). Returns 0 on success, else an error code. When
-    // replyLength > 0 and reply is given, the device's answer is stored in *reply (at most
-    // replyLength - 1 characters); otherwise *reply is left alone.
+    // "close canyon", "status canyon mode", "set canyon soundfont <path>", "status canyon
+    // soundfont"). Returns 0 on success, else an error code. When replyLength > 0 and reply is
+    // given, the device's answer is stored in *reply (at most replyLength - 1 characters);
+    // otherwise *reply is left alone.
     virtual std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength) = 0;
 
     // The form of a file path to put into the open command: the path unchanged when the file

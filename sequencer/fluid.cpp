@@ -37,6 +37,7 @@ struct Log
 {
     std::once_flag installed;
     std::mutex mutex;
+    std::string firstError;
     std::string lastError;
 };
 
@@ -51,6 +52,8 @@ void keep(int level, const char *message, void *)
     if (level > FLUID_ERR || !message)
         return;
     const std::lock_guard lock(log().mutex);
+    if (log().lastError.empty())
+        log().firstError = message;
     log().lastError = message;
 }
 
@@ -70,8 +73,15 @@ std::string FluidLog::lastError()
     return log().lastError;
 }
 
+std::string FluidLog::firstError()
+{
+    const std::lock_guard lock(log().mutex);
+    return log().firstError;
+}
+
 void FluidLog::clear()
 {
     const std::lock_guard lock(log().mutex);
+    log().firstError.clear();
     log().lastError.clear();
 }

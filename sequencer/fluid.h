@@ -37,5 +37,7 @@ namespace FluidLog {
 void capture();
 // The last error logged since clear().
 std::string lastError();
+// The first error logged since clear(): the cause, where FluidSynth logs its consequences after it.
+std::string firstError();
 void clear();
 } // namespace FluidLog

@@ -86,6 +86,9 @@ FORWARD(
     int, fluid_synth_remove_sfont, (fluid_synth_t * synth, fluid_sfont_t *sfont), (synth, sfont))
 FORWARD(fluid_sfont_t *, fluid_synth_get_sfont, (fluid_synth_t * synth, unsigned int number),
     (synth, number))
+FORWARD(fluid_sfont_t *, fluid_synth_get_sfont_by_id, (fluid_synth_t * synth, int id), (synth, id))
+FORWARD(int, fluid_synth_sfunload, (fluid_synth_t * synth, int id, int reset), (synth, id, reset))
+FORWARD(int, fluid_synth_program_reset, (fluid_synth_t * synth), (synth))
 FORWARD(int, fluid_synth_program_select,
     (fluid_synth_t * synth, int channel, int sfont, int bank, int program),
     (synth, channel, sfont, bank, program))

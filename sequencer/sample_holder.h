@@ -3,6 +3,8 @@
 #include "sequencer/fluid.h"
 #include "sequencer/instrument_scan.h"
 
+#include <memory>
+#include <set>
 #include <vector>
 
 struct _fluid_preset_t;
@@ -29,16 +31,26 @@ public:
     // synthesizer's channels still have; lets go of the rest.
     void hold(const Smf::Song &song);
 
+    // A holder for another SoundFont that the synthesizer is to play instead of this one, holding
+    // the same instruments as that SoundFont gives them: those of the song held last and those
+    // of the synthesizer's channels. Null when none could be made.
+    std::unique_ptr<SampleHolder> forSoundFont(_fluid_sfont_t *sfont) const;
+
     // Instruments held now.
     int instrumentCount() const;
 
 private:
-    std::vector<_fluid_preset_t *> neededPresets(const Smf::Song &song, _fluid_sfont_t *sfont);
-    void holdOnly(const std::vector<_fluid_preset_t *> &needed, _fluid_sfont_t *sfont);
+    SampleHolder(_fluid_synth_t *synth, _fluid_sfont_t *sfont);
+    std::vector<_fluid_preset_t *> channelPresets() const;
+    std::vector<_fluid_preset_t *> resolve(const std::set<InstrumentScan::Request> &requests) const;
+    void holdOnly(const std::vector<_fluid_preset_t *> &needed);
 
     _fluid_synth_t *m_synth;
+    _fluid_sfont_t *m_sfont;
     FluidPtr<_fluid_hashtable_t> m_settings;
     FluidPtr<_fluid_synth_t> m_holder;
     InstrumentScan m_scan;
+    // What the song held last can ask for.
+    std::set<InstrumentScan::Request> m_requests;
     bool m_valid = false;
 };

@@ -1,5 +1,6 @@
 #include "sequencer/sequencer_command.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -38,6 +39,16 @@ SequencerCommand parseSequencerCommand(const QString &command)
         return parsed;
     }
 
+    // The path may hold any character, blanks at either end too.
+    static const QRegularExpression set(QStringLiteral("^set ([^ ]+) soundfont(?: (.*))?$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch match = set.match(command); match.hasMatch()) {
+        parsed.verb = SequencerCommand::Verb::Set;
+        parsed.alias = match.captured(1);
+        parsed.path = match.captured(2);
+        return parsed;
+    }
+
     const QStringList words = command.split(spaces, Qt::SkipEmptyParts);
     const std::pair<QLatin1StringView, SequencerCommand::Verb> verbs[] {
         { QLatin1StringView("play"), SequencerCommand::Verb::Play },
@@ -51,7 +62,8 @@ SequencerCommand parseSequencerCommand(const QString &command)
     }
     if (words.size() == 3 && is(words[0], QLatin1StringView("status"))) {
         parsed.item = words[2].toLower();
-        if (QStringList { "mode", "position", "length", "volume" }.contains(parsed.item))
+        if (QStringList { "mode", "position", "length", "volume", "soundfont" }.contains(
+                parsed.item))
             parsed.verb = SequencerCommand::Verb::Status;
     }
     bool number = false;

@@ -9,6 +9,7 @@
 #include "sequencer/sample_holder.h"
 #include "sequencer/sequencer_command.h"
 #include "sequencer/soundfont.h"
+#include "sequencer/soundfont_loader.h"
 
 #include <QFile>
 #include <QtGlobal>
@@ -48,6 +49,7 @@ SequencerDevice::~SequencerDevice()
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
     m_holder.reset();
     m_synth.reset();
+    m_loader.reset();
     m_settings.reset();
 }
 
@@ -59,7 +61,7 @@ void SequencerDevice::prepare()
         m_pulse = std::make_unique<PulseOutput>();
         m_pulse->connect();
     }
-    post([this] { loadSynth(); });
+    post([this] { ensureSynth(); });
 }
 
 void SequencerDevice::post(std::function<void()> job)
@@ -115,10 +117,15 @@ std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *repl
     case SequencerCommand::Verb::Volume:
         setVolume(parsed.value);
         break;
+    case SequencerCommand::Verb::Set:
+        result = chooseSoundFont(parsed.path);
+        break;
     case SequencerCommand::Verb::Status:
-        if (const QString answer
-            = parsed.item == QLatin1StringView("mode") ? mode() : status(parsed.item);
-            answer.isEmpty())
+        if (parsed.item == QLatin1StringView("soundfont"))
+            result = soundFontStatus(reply, replyLength);
+        else if (const QString answer
+                 = parsed.item == QLatin1StringView("mode") ? mode() : status(parsed.item);
+                 answer.isEmpty())
             result = UnknownAlias;
         else if (reply && replyLength > 0)
             *reply = answer.left(replyLength - 1);
@@ -166,6 +173,9 @@ void SequencerDevice::load(std::uint64_t generation, QFile &file)
         }
     };
 
+    // The song before was closed, and nothing sounds a SoundFont it played with any more.
+    if (m_loader)
+        m_loader->releaseRetired();
     Smf::ReadResult read;
     {
         const QByteArray data = file.read(file.size());
@@ -462,12 +472,18 @@ bool SequencerDevice::loadSynth()
             synth = newFluidSynth(settings.get());
         }
         if (synth) {
-            const SoundFont::Loaded loaded = SoundFont::load(synth.get(), settings.get(),
-                [] { return QString::fromStdString(FluidLog::lastError()); });
+            QString chosen;
+            {
+                const std::lock_guard lock(m_mutex);
+                chosen = m_soundFontChoice;
+            }
+            const SoundFont::Loaded loaded = SoundFont::load(synth.get(), settings.get(), chosen);
             problem = loaded.message;
             if (loaded.id >= 0) {
                 m_settings = std::move(settings);
                 m_synth = std::move(synth);
+                const std::lock_guard lock(m_mutex);
+                m_soundFontInUse = loaded.path;
             }
         }
     }
@@ -481,6 +497,8 @@ bool SequencerDevice::loadSynth()
         qWarning("Quavrel: %s", qUtf8Printable(problem.section(QLatin1Char('\n'), 0, 0)));
         say(problem);
     }
+    const std::lock_guard lock(m_mutex);
+    m_synthTried = true;
     return bool(m_synth);
 }
 

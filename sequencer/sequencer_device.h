@@ -19,6 +19,7 @@ class DriverOutput;
 class PulseOutput;
 class QFile;
 class SampleHolder;
+class SoundFontLoader;
 
 // The sequencer device on libfluidsynth: opens one song at a time under the alias "canyon",
 // plays it through an audio output in the background, pauses and resumes it, and answers its mode.
@@ -70,6 +71,7 @@ public:
     static constexpr std::uint32_t AliasInUse = 289;
     static constexpr std::uint32_t InvalidFile = 296;
     static constexpr std::uint32_t NoSynthesizer = 343;
+    static constexpr std::uint32_t NotReady = 276;
 
     static constexpr int SampleRate = 44100;
     // Files larger than this are no songs; refusing them bounds the memory an open takes.
@@ -88,10 +90,17 @@ public:
 
     // Runs one command string: "open <path> type sequencer alias canyon", "play canyon",
     // "pause canyon", "resume canyon", "seek canyon to <ms>", "close canyon",
-    // "setaudio canyon volume to <0..1000>", "status canyon mode|position|length|volume". Returns 0
-    // on success, else one of the codes above. The status query stores its answer in *reply (at
-    // most replyLength - 1 characters): the mode "playing", "paused" or "stopped", the song's
-    // position as heard or its length in milliseconds, or the volume in thousandths.
+    // "setaudio canyon volume to <0..1000>", "set canyon soundfont <path>",
+    // "status canyon mode|position|length|volume|soundfont". Returns 0 on success, else one of
+    // the codes above. The status query stores its answer in *reply (at most replyLength - 1
+    // characters): the mode "playing", "paused" or "stopped", the song's position as heard or its
+    // length in milliseconds, the volume in thousandths, or the path of the SoundFont in use (""
+    // for none).
+    //
+    // Set chooses the SoundFont (empty: QUAVREL_SOUNDFONT's, else the system's); the worker checks
+    // and loads it, and a song that plays goes on with it. Until it is in use, or found unusable
+    // (then said, and the one in use stays), "status canyon soundfont" fails with NotReady, as it
+    // does until the first synthesizer is made. Set before then only names the one to make it with.
     std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength);
 
     // Called, on the thread that sends commands, with a text to show the user when songs cannot
@@ -139,6 +148,11 @@ private:
     bool loadSynth();
     void say(const QString &text);
     void deliverMessages();
+
+    // The SoundFont (sequencer/soundfont_choice.cpp).
+    std::uint32_t chooseSoundFont(const QString &path);
+    std::uint32_t soundFontStatus(QString *reply, int replyLength);
+    void switchSoundFont(const QString &path);
 
     // The output side (sequencer/device_output.cpp), with m_mutex held but for playedFrames(),
     // which the output's thread calls too.
@@ -193,6 +207,14 @@ private:
     std::unique_ptr<SampleHolder> m_holder;
     bool m_synthProblemReported = false;
     std::unique_ptr<PulseOutput> m_pulse;
+    // Reads the SoundFonts chosen once the synthesizer is made; outlives it.
+    std::unique_ptr<SoundFontLoader> m_loader;
+    // With m_mutex: the SoundFont chosen (empty: the default), the one in use, the choices the
+    // worker has still to make, and whether the synthesizer has been made, or tried.
+    QString m_soundFontChoice;
+    QString m_soundFontInUse;
+    int m_soundFontSwitches = 0;
+    bool m_synthTried = false;
 
     // The volume in thousandths, on PulseAudio's scale, as the desktop's mixer shows it.
     qint64 m_volume = 1000;

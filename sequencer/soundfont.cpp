@@ -1,5 +1,7 @@
 #include "sequencer/soundfont.h"
 
+#include "sequencer/fluid.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -85,12 +87,14 @@ int closeFile(void *handle)
 
 } // namespace
 
-QStringList SoundFont::candidates()
+QStringList SoundFont::candidates(const QString &chosen)
 {
     QStringList paths;
-    const QString chosen = qEnvironmentVariable(EnvironmentName);
-    if (!chosen.isEmpty())
-        paths.append(chosen);
+    const QString named = qEnvironmentVariable(EnvironmentName);
+    for (const QString &path : { named, chosen }) {
+        if (!path.isEmpty())
+            paths.append(path);
+    }
     for (const char *path : SystemPaths)
         paths.append(QString::fromLatin1(path));
     paths.removeDuplicates();
@@ -131,9 +135,9 @@ QString SoundFont::problem(const QString &path)
     return {};
 }
 
-QString SoundFont::firstUsable()
+QString SoundFont::firstUsable(const QString &chosen)
 {
-    const QStringList paths = candidates();
+    const QStringList paths = candidates(chosen);
     for (const QString &path : paths) {
         if (problem(path).isEmpty())
             return path;
@@ -141,47 +145,72 @@ QString SoundFont::firstUsable()
     return {};
 }
 
-SoundFont::Loaded SoundFont::load(
-    fluid_synth_t *synth, fluid_settings_t *settings, const std::function<QString()> &lastError)
+void SoundFont::countReads(fluid_synth_t *synth, fluid_settings_t *settings)
 {
     // Tried before the synthesizer's own loader: the same loader, reading through counted calls.
     if (fluid_sfloader_t *loader = new_fluid_defsfloader(settings)) {
         fluid_sfloader_set_callbacks(loader, openFile, readFile, seekFile, tellFile, closeFile);
         fluid_synth_add_sfloader(synth, loader);
     }
-    const QString chosen = qEnvironmentVariable(EnvironmentName);
+}
+
+int SoundFont::read(fluid_synth_t *synth, const QString &path, QString &why)
+{
+    why = problem(path);
+    if (!why.isEmpty())
+        return -1;
+    // What FluidSynth logs first is the cause; it ends with a general "Failed to load".
+    FluidLog::clear();
+    const int id = fluid_synth_sfload(synth, QFile::encodeName(path).constData(), 0);
+    if (id != FLUID_FAILED)
+        return id;
+    why = QStringLiteral("FluidSynth cannot read it (%1)")
+              .arg(QString::fromStdString(FluidLog::firstError()));
+    return -1;
+}
+
+SoundFont::Loaded SoundFont::load(
+    fluid_synth_t *synth, fluid_settings_t *settings, const QString &chosen)
+{
+    countReads(synth, settings);
+    const QString named = qEnvironmentVariable(EnvironmentName);
     Loaded loaded;
+    // Those of QUAVREL_SOUNDFONT and the chosen one that failed, and the failures of the others.
+    QStringList asked;
     QStringList failures;
-    const QStringList paths = candidates();
+    const QStringList paths = candidates(chosen);
     for (const QString &path : paths) {
         // A system SoundFont that is not there is simply not installed.
-        if (path != chosen && !QFileInfo::exists(path))
+        const bool wanted = path == named || path == chosen;
+        if (!wanted && !QFileInfo::exists(path))
             continue;
-        QString why = problem(path);
-        if (why.isEmpty()) {
-            loaded.id = fluid_synth_sfload(synth, QFile::encodeName(path).constData(), 1);
-            if (loaded.id != FLUID_FAILED) {
-                loaded.path = path;
-                break;
-            }
-            loaded.id = -1;
-            why = QStringLiteral("FluidSynth cannot read it (%1)").arg(lastError());
+        QString why;
+        loaded.id = read(synth, path, why);
+        if (loaded.id >= 0) {
+            loaded.path = path;
+            break;
         }
-        const QString named
-            = path == chosen ? QStringLiteral(" named by QUAVREL_SOUNDFONT") : QString();
-        failures.append(
-            QStringLiteral("The SoundFont %1%2 cannot be used: %3.").arg(path, named, why));
+        const QString by = path == named ? QStringLiteral(" named by QUAVREL_SOUNDFONT")
+            : path == chosen             ? QStringLiteral(" you chose")
+                                         : QString();
+        (wanted ? asked : failures)
+            .append(QStringLiteral("The SoundFont %1%2 cannot be used: %3.").arg(path, by, why));
     }
+    // The channels take their instruments once the SoundFont is in place.
+    if (loaded.id >= 0)
+        fluid_synth_program_reset(synth);
 
     const QString mend = QStringLiteral(
-        "To choose a SoundFont, set QUAVREL_SOUNDFONT to a complete .sf2 or .sf3 file; to use the "
-        "system's, leave it unset and install one (for example the package fluid-soundfont-gm).");
+        "To choose a SoundFont, use the SoundFont item of the song list's menu (a right click on "
+        "the list), or set QUAVREL_SOUNDFONT to a complete .sf2 or .sf3 file; the system's comes "
+        "with a package such as fluid-soundfont-gm.");
     if (loaded.id < 0) {
+        failures = asked + failures;
         loaded.message = QStringLiteral("No SoundFont could be loaded, so songs cannot be heard.\n")
             + (failures.isEmpty() ? QStringLiteral("None is installed.") : failures.join(u'\n'))
             + u'\n' + mend;
-    } else if (!chosen.isEmpty() && loaded.path != chosen) {
-        loaded.message = failures.first()
+    } else if (!asked.isEmpty()) {
+        loaded.message = asked.join(u'\n')
             + QStringLiteral("\nSongs play with %1 instead.\n").arg(loaded.path) + mend;
     }
     return loaded;

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QItemSelectionModel>
 #include <QMenu>
@@ -68,4 +69,24 @@ void Form1::OrganizeList_Click(qint16 Index)
     // Cleared first: comparing the old selection with the new one costs their product.
     selection->clearSelection();
     selection->select(inverse, QItemSelectionModel::Select);
+}
+
+// The menu also opens from the keyboard's menu key, by the current song, and with a right press
+// on the list while a song plays: the list is disabled then and List2_MouseDown does not run, but
+// the SoundFont can be chosen.
+void Form1::contextMenuEvent(QContextMenuEvent *event)
+{
+    const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+    if (!keyboard && (List2->isEnabled() || !List2->geometry().contains(event->pos()))) {
+        event->ignore();
+        return;
+    }
+    QPoint at = event->globalPos();
+    if (keyboard) {
+        const QListWidgetItem *current = List2->currentItem();
+        const QRect place = current ? List2->visualItemRect(current) : QRect();
+        at = List2->viewport()->mapToGlobal(
+            List2->viewport()->rect().contains(place.center()) ? place.center() : QPoint(0, 0));
+    }
+    organize->exec(at);
 }

@@ -18,6 +18,7 @@
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <X11/Xlib.h>
 
@@ -80,6 +81,7 @@ private Q_SLOTS:
     void commandLine();
     void songPlaceAndVolume();
     void runsAloneWithoutBusOrMediaName();
+    void soundFontIsChosenAndKept();
 
 public Q_SLOTS:
     void propertiesChanged(const QString &, const QVariantMap &properties) { changed = properties; }
@@ -216,6 +218,7 @@ bool TestEndToEnd::step(const QString &where, const QString &action)
         return QTest::qWaitFor([&] { return windows(action).contains(window); }, Deadline);
     const QString title = where == u"box"_s ? AppTitle
         : where == u"save"_s                ? u"Save Midi List to Album"_s
+        : where == u"soundfont"_s           ? u"Choose a SoundFont"_s
                                             : u"Add Midi Song"_s;
     QString target = window;
     const auto shows = [&] {
@@ -396,6 +399,11 @@ void TestEndToEnd::commandLine()
 // Without a session bus, Quavrel starts alone, as it always has, and plays its files.
 void TestEndToEnd::runsAloneWithoutBusOrMediaName()
 {
+    // The Quavrels of later tests have the bus and the name again.
+    const auto restore = qScopeGuard([bus = qgetenv("DBUS_SESSION_BUS_ADDRESS")] {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        QDBusConnection::sessionBus().unregisterService(Mpris);
+    });
     QVERIFY(QDBusConnection::sessionBus().registerService(Mpris));
     start({ u"a.mid"_s });
     QTRY_COMPARE_WITH_TIMEOUT(windows(u"a"_s).size(), 1, Deadline);
@@ -550,6 +558,66 @@ void TestEndToEnd::songPlaceAndVolume()
     QVERIFY(!onTop());
     QDBusInterface(Mpris, Path, Root).call(u"Raise"_s);
     QTRY_VERIFY_WITH_TIMEOUT(onTop(), Deadline);
+}
+
+// The SoundFont chosen from the song list's menu, opened by the menu key, in the real dialog:
+// the next song sounds with it at the sink (here the file output), and still after a restart;
+// a text file named .sf2 is said once and changes nothing.
+void TestEndToEnd::soundFontIsChosenAndKept()
+{
+    const QString sf2 = u"/usr/share/sounds/sf2/"_s;
+    if (!QFile::exists(sf2 + u"FluidR3_GM.sf2"_s) || !QFile::exists(sf2 + u"TimGM6mb.sf2"_s))
+        QSKIP("needs FluidR3_GM.sf2 and TimGM6mb.sf2 (packages fluid-soundfont-gm and "
+              "timgm6mb-soundfont)");
+    const QString conf = work.filePath(u"soundFontIsChosenAndKept/Quavrel/Quavrel.conf"_s);
+    QVERIFY(QDir().mkpath(QFileInfo(conf).path())
+        && TestFiles::write(u"one.alp"_s, TestFiles::albumBytes({ songs[0] }))
+        && TestFiles::write(conf,
+            "[Startup]\nAlbum=" + work.filePath(u"one.alp"_s).toUtf8()
+                + "\n[Sound]\nSoundFont=" + sf2.toUtf8() + "FluidR3_GM.sf2\n"));
+    QVERIFY(TestFiles::write(u"notes.sf2"_s, "Sound!\n"));
+    const auto started = [&] {
+        start({});
+        return QTest::qWaitFor(
+                   [&] { return !(window = windows(AppTitle).value(0)).isEmpty(); }, Deadline)
+            && step(u"ready"_s, {});
+    };
+    const auto play = [&] {
+        return step(u"window"_s, u"alt+p"_s) && step(u"title"_s, u"First Tune"_s)
+            && step(u"title"_s, AppTitle);
+    };
+    const auto choose = [&](const QString &path) {
+        // The menu is a second window of the program.
+        const QStringList menu { u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"quavrel"_s };
+        return step(u"window"_s, u"Menu"_s)
+            && QTest::qWaitFor([&] { return xdotool(menu).size() == 2; }, Deadline)
+            && xdotool({ u"key"_s, u"f"_s }).isEmpty() && step(u"soundfont"_s, path);
+    };
+    // The first 1.5 s of each song, as the sink got it.
+    std::vector<QByteArray> sounds;
+    const auto heard = [&] {
+        sounds.push_back(TestFiles::read(u"fluidsynth.wav"_s).mid(44, 4 * 66150));
+        return sounds.back().size() == 4 * 66150;
+    };
+    QVERIFY(started() && play() && heard() && choose(sf2 + u"TimGM6mb.sf2"_s) && play() && heard());
+    QVERIFY(
+        choose(work.filePath(u"notes.sf2"_s)) && step(u"box"_s, u"Return"_s) && play() && heard());
+    QCOMPARE(windows(AppTitle).size(), 1);
+    QVERIFY(step(u"window"_s, u"close"_s) && quavrels.back()->waitForFinished(Deadline));
+    QVERIFY(started() && play() && heard());
+    // Songs played with one SoundFont differ by a few least significant bits: some of the
+    // synthesizer's state carries on from song to song.
+    const auto distance = [&](std::size_t a, std::size_t b) {
+        qint64 sum = 0;
+        for (qsizetype i = 0; i < sounds[a].size(); i += 2)
+            sum += std::abs(qFromLittleEndian<qint16>(sounds[a].constData() + i)
+                - qFromLittleEndian<qint16>(sounds[b].constData() + i));
+        return sum;
+    };
+    QVERIFY2(distance(1, 2) * 20 < distance(0, 1) && distance(1, 3) * 20 < distance(0, 1),
+        qPrintable(u"%1 %2 %3"_s.arg(distance(0, 1)).arg(distance(1, 2)).arg(distance(1, 3))));
+    QCOMPARE(QSettings(conf, QSettings::IniFormat).value(u"Sound/SoundFont"_s).toString(),
+        sf2 + u"TimGM6mb.sf2"_s);
 }
 
 // The font set-up comes before the application reads the fonts: DejaVu Sans is the only font.

@@ -6,10 +6,16 @@
 #include "platform/qt_platform.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
+#include "tests/support/smf_builder.h"
+#include "tests/support/test_device.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -18,6 +24,18 @@
 
 #include <map>
 #include <memory>
+
+using namespace Qt::StringLiterals;
+
+// The real sequencer device behind the platform, rendering offline.
+struct DevicePlatform : FakePlatform
+{
+    TestDevice device { SequencerDevice::Output::Offline };
+    std::uint32_t sendCommand(const QString &command, QString *reply, int replyLength) override
+    {
+        return device.sendCommand(command, reply, replyLength);
+    }
+};
 
 class TestPlayback : public QObject
 {
@@ -148,6 +166,96 @@ private Q_SLOTS:
         for (int row = 0; row < form->songCount(); ++row)
             QCOMPARE(
                 form->List2->item(row)->isSelected(), songs.split(u' ').at(row).endsWith(u'*'));
+    }
+
+    void soundFont_data()
+    {
+        // The SoundFont remembered, then steps: "Play", or the menu by the menu "key" or a "right"
+        // press on the list, its item by letter, and the file chosen in the dialog, if any =>
+        // the menu then: the SoundFont item, Un-Select All, it and System SoundFont enabled (+) or
+        // not (-); the SoundFont remembered; the folder each dialog opened in; the boxes' first
+        // lines.
+        QTest::addColumn<QString>("script");
+        const QString fluid = u"Sound&Font: FluidR3_GM.sf2... ++- | "_s;
+        const QString tim = u"Sound&Font: TimGM6mb.sf2... +++ | TimGM6mb.sf2"_s;
+        const QString in = u" | in sf2"_s;
+        QTest::newRow("by the menu key") << ", key f TimGM6mb.sf2 => " + tim + in;
+        QTest::newRow("cancelled") << "TimGM6mb.sf2, key f => " + tim + in;
+        QTest::newRow("not a SoundFont") << ", key f notes.sf2 => " + fluid + in
+                + " | The SoundFont notes.sf2 cannot be used: it is not a SoundFont.";
+        QTest::newRow("the system's") << "TimGM6mb.sf2, right s => " + fluid;
+        QTest::newRow("while a song plays")
+            << ", Play, right f TimGM6mb.sf2 => " + QString(tim).replace("+++", "-++") + in;
+    }
+    // The SoundFont is chosen from the song list's menu, and the real sequencer takes it:
+    // remembered once in use, and used at the next start; one that cannot be used is said once
+    // and changes nothing. (The real dialog is met end to end.)
+    void soundFont()
+    {
+        QFETCH(QString, script);
+        const QString sf2 = u"/usr/share/sounds/sf2/"_s;
+        if (!QFile::exists(sf2 + "FluidR3_GM.sf2") || !QFile::exists(sf2 + "TimGM6mb.sf2"))
+            QSKIP("needs FluidR3_GM.sf2 and TimGM6mb.sf2 (packages fluid-soundfont-gm and "
+                  "timgm6mb-soundfont)");
+        const auto path = [&](const QString &name) {
+            return name.isEmpty()           ? name
+                : QFile::exists(sf2 + name) ? sf2 + name
+                                            : dir.filePath(name);
+        };
+        QVERIFY(TestFiles::write(dir.filePath("notes.sf2"), "Sound!\n"));
+        QVERIFY(SmfBuilder::writeFile(dir.filePath("a.mid"), SmfBuilder::oneNoteSong(1, 60000)));
+        DevicePlatform platform;
+        platform.device.setMessageHandler(
+            [&](const QString &text) { platform.messageBox(text, 0, {}); });
+        QStringList steps = script.section(" => ", 0, 0).split(", ");
+        platform.settings["Quavrel/Sound/SoundFont"] = path(steps.takeFirst());
+        platform.device(u"set canyon soundfont "_s + sf2 + "FluidR3_GM.sf2");
+        Form1 window(platform);
+        window.Form_Load();
+        platform.device.prepare();
+        QTRY_VERIFY(platform.device.status(u"soundfont"_s) != u"failed"_s);
+        QString seen;
+        // The menu as it opens, then the item with that letter, if any is enabled.
+        const auto menu = [&](const QString &how, char letter, const QString &chosen) {
+            if (!chosen.isEmpty())
+                platform.dialogOutcomes.push_back({ 0, {}, path(chosen) });
+            QTimer::singleShot(0, &window, [&, letter] {
+                QVERIFY(QApplication::activePopupWidget());
+                seen = window.SoundFontItem->text() + u' ';
+                for (const QAction *item :
+                    { window.OrganizeList[0], window.SoundFontItem, window.SystemSoundFontItem })
+                    seen += item->isEnabled() ? u'+' : u'-';
+                QTest::keyClick(QApplication::activePopupWidget(), letter);
+                if (QApplication::activePopupWidget())
+                    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+            });
+            QWidget *list = window.List2->viewport();
+            QContextMenuEvent event(
+                how == "key" ? QContextMenuEvent::Keyboard : QContextMenuEvent::Mouse, {},
+                list->mapToGlobal(QPoint(5, 5)));
+            if (how == "right" && window.List2->isEnabled())
+                QTest::mousePress(list, Qt::RightButton, {}, QPoint(5, 5));
+            else
+                QApplication::sendEvent(how == "key" ? window.focusWidget() : list, &event);
+            QTRY_VERIFY(!window.SoundFontTimer->isActive());
+        };
+        for (const QString &step : steps) {
+            if (step == "Play") {
+                QVERIFY(window.appendSong(dir.filePath("a.mid"), "a"));
+                QTest::mouseClick(window.Command1.at(5), Qt::LeftButton);
+            } else {
+                menu(step.section(u' ', 0, 0), step.section(u' ', 1, 1).at(0).toLatin1(),
+                    step.section(u' ', 2));
+            }
+        }
+        menu("key", '-', {});
+        seen += " | " + platform.settings.value("Quavrel/Sound/SoundFont").section(u'/', -1);
+        for (const CommonDialog &dialog : platform.dialogs)
+            seen += " | in " + QDir(dialog.InitDir).dirName();
+        for (const FakePlatform::MessageBoxCall &box : platform.messageBoxes)
+            seen += u" | "_s + box.text.section(u'\n', 0, 0).remove(dir.path() + u'/');
+        QCOMPARE(seen, script.section(" => ", 1));
+        QCOMPARE(platform.device.mode(), steps.contains("Play") ? "playing" : "failed");
     }
 
     void volume_data()

@@ -25,6 +25,7 @@ namespace {
 // rendered before the previous command.
 constexpr int Block = 448;
 constexpr int Rate = SequencerDevice::SampleRate;
+constexpr const char *Tim = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 int taskCount()
 {
@@ -50,6 +51,8 @@ private Q_SLOTS:
     void threadCycles();
     void problemsAreSaidOnce_data();
     void problemsAreSaidOnce();
+    void soundFontSwitches_data();
+    void soundFontSwitches();
 
 private:
     QString write(const QString &name, const QByteArray &bytes)
@@ -336,21 +339,30 @@ void TestSequencerDevice::problemsAreSaidOnce_data()
         << QStringList { u"No audio output could be opened, so songs cannot be heard.\n"_s };
     QTest::newRow("missing SoundFont") << soundFont << m_dir.filePath(u"none.sf2"_s) << instead;
     QTest::newRow("FIFO") << soundFont << fifo << instead;
+    // Chosen before the synthesizer is made, as the window does with the one it remembers.
+    QTest::newRow("chosen, gone") << QByteArray("set canyon soundfont ")
+                                  << m_dir.filePath(u"gone.sf2"_s) << QStringList { system };
 }
 
-// An audio output that cannot be opened, or a SoundFont named by QUAVREL_SOUNDFONT that is
-// missing or cannot be read without blocking (a FIFO), is said once, with what is wrong; with a
-// broken SoundFont, songs sound with the system's instead.
+// An audio output that cannot be opened, or a SoundFont named by QUAVREL_SOUNDFONT or chosen
+// that is missing or cannot be read without blocking (a FIFO), is said once, at the first play,
+// with what is wrong; with a broken SoundFont, songs sound with the system's instead.
 void TestSequencerDevice::problemsAreSaidOnce()
 {
     QFETCH(QByteArray, variable);
     QFETCH(QString, value);
     QFETCH(QStringList, said);
-    const auto restore
-        = qScopeGuard([&variable, before = qgetenv(variable)] { qputenv(variable, before); });
-    qputenv(variable, QFile::encodeName(value));
+    const bool set = variable.startsWith("set ");
+    const auto restore = qScopeGuard([&variable, set, before = qgetenv(variable)] {
+        if (!set)
+            qputenv(variable, before);
+    });
     const bool audio = variable == "QUAVREL_AUDIO_DRIVER";
     TestDevice device(audio ? Output::Audio : Output::Offline);
+    if (set)
+        QCOMPARE(device(QString::fromLatin1(variable) + value), 0u);
+    else
+        qputenv(variable, QFile::encodeName(value));
     QStringList shown;
     device.setMessageHandler([&shown](const QString &text) { shown.append(text); });
     if (audio)
@@ -368,6 +380,74 @@ void TestSequencerDevice::problemsAreSaidOnce()
     QCOMPARE(shown.size(), 1);
     for (const QString &part : said << value)
         QVERIFY2(shown[0].contains(part), qPrintable(shown[0]));
+}
+
+void TestSequencerDevice::soundFontSwitches_data()
+{
+    QTest::addColumn<QStringList>("chosen"); // one after the other, while a song plays
+    QTest::addColumn<QStringList>("said"); // by each, besides its file
+    if (!QFile::exists(u"/usr/share/sounds/sf2/FluidR3_GM.sf2"_s) || !QFile::exists(Tim))
+        QSKIP("needs FluidR3_GM.sf2 and TimGM6mb.sf2 (packages fluid-soundfont-gm and "
+              "timgm6mb-soundfont)");
+    // The header of a SoundFont, then no INFO list; a header announcing fewer bytes than follow.
+    const QString junk = write(u"junk.sf2"_s, "RIFF\x10\0\0\0sfbkJUNK\x04\0\0\0abcd"_ba);
+    const QString cut = write(u"cut.sf2"_s, "RIFF\x04\0\0\0sfbk and more"_ba);
+    QTest::newRow("TimGM6mb") << QStringList { Tim } << QStringList {};
+    QTest::newRow("text named .sf2")
+        << QStringList { write(u"my songs, new/notes .sf2"_s, "Sound!\n") }
+        << QStringList { u"it is not a SoundFont"_s };
+    QTest::newRow("refused by FluidSynth, twice")
+        << QStringList { junk, cut }
+        << QStringList { u"(Invalid chunk id in level 0 parse)"_s,
+               u"(SoundFont file size mismatch)"_s };
+}
+
+// A SoundFont chosen while a song plays: the song goes on, its next note sounds as with that
+// SoundFont from the start, and nothing is read from disk while it plays. One that cannot be
+// used is said once, with FluidSynth's own reason, and the sound stays as it was.
+void TestSequencerDevice::soundFontSwitches()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, said);
+    const QString fluid = u"/usr/share/sounds/sf2/FluidR3_GM.sf2"_s;
+    const QString wanted = said.isEmpty() ? chosen.last() : fluid;
+    // A piano from 0 to 300 ms, a violin from 800 to 1100 ms; the choice comes at 500 ms.
+    Track track;
+    track.noteOn(0, 0, 60).noteOff(300, 0, 60).program(400, 0, 40).noteOn(100, 0, 67);
+    const QString song = write(u"two notes.mid"_s, track.noteOff(300, 0, 67).endOfTrack().song());
+    TestDevice device(Output::Offline), before(Output::Offline), after(Output::Offline);
+    QStringList shown;
+    device.setMessageHandler([&shown](const QString &text) { shown.append(text); });
+    for (auto [each, font] : { std::pair(&device, fluid), { &before, fluid }, { &after, wanted } })
+        QVERIFY((*each)(u"set canyon soundfont "_s + font) == 0 && each->open(song) == 0
+            && (*each)(u"play canyon"_s) == 0);
+    std::uint64_t read = 0;
+    float nearBefore = 0, nearAfter = 0;
+    for (int rendered = 0; device.mode() == u"playing"_s; rendered += Block) {
+        if (rendered == 500 * Rate / 1000 / Block * Block) {
+            for (const QString &path : chosen) {
+                QCOMPARE(device(u"set canyon soundfont "_s + path), 0u);
+                device.finishWork();
+            }
+            read = SequencerDevice::soundFontBytesRead();
+        }
+        const std::vector<float> mine = device.render(Block), was = before.render(Block),
+                                 will = after.render(Block);
+        for (std::size_t i = 0; i < mine.size() && rendered >= 800 * Rate / 1000; ++i) {
+            nearBefore += std::abs(mine[i] - was[i]);
+            nearAfter += std::abs(mine[i] - will[i]);
+        }
+        QVERIFY(rendered >= 500 * Rate / 1000 || mine == was);
+    }
+    QCOMPARE(SequencerDevice::soundFontBytesRead(), read);
+    QCOMPARE(device.status(u"soundfont"_s), wanted);
+    QVERIFY2(said.isEmpty() ? nearAfter < nearBefore / 100 : nearBefore == 0.0f,
+        qPrintable(u"%1 from the old sound, %2 from the new"_s.arg(nearBefore).arg(nearAfter)));
+    QCOMPARE(shown.size(), said.size());
+    for (qsizetype i = 0; i < said.size(); ++i)
+        QVERIFY2(
+            shown[i].contains(chosen[i] + u" cannot be used: "_s) && shown[i].contains(said[i]),
+            qPrintable(shown[i]));
 }
 
 QTEST_GUILESS_MAIN(TestSequencerDevice)
