@@ -36,15 +36,12 @@ constexpr int PrerollFrames = 64;
 SequencerDevice::SequencerDevice(Output output, SampleLoading loading)
     : m_output(output)
     , m_loading(loading)
-{
-    m_worker.setMaxThreadCount(1);
-}
+{ }
 
 SequencerDevice::~SequencerDevice()
 {
     closeSong();
-    m_worker.clear();
-    m_worker.waitForDone();
+    m_worker.stop();
     m_pulse.reset();
     // The holder shares the synthesizer's SoundFont: it lets go of it before either is deleted.
     m_holder.reset();
@@ -64,24 +61,9 @@ void SequencerDevice::prepare()
     post([this] { ensureSynth(); });
 }
 
-void SequencerDevice::post(std::function<void()> job)
-{
-    {
-        const std::lock_guard lock(m_jobsMutex);
-        ++m_jobs;
-    }
-    m_worker.start([this, job = std::move(job)] {
-        job();
-        const std::lock_guard lock(m_jobsMutex);
-        --m_jobs;
-        m_jobsDone.notify_all();
-    });
-}
-
 void SequencerDevice::finishWork()
 {
-    std::unique_lock lock(m_jobsMutex);
-    m_jobsDone.wait(lock, [this] { return m_jobs == 0; });
+    m_worker.finish();
 }
 
 void SequencerDevice::setMessageHandler(std::function<void(const QString &)> handler)

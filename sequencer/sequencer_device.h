@@ -1,13 +1,12 @@
 #pragma once
 
 #include "sequencer/fluid.h"
+#include "sequencer/worker.h"
 
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -174,12 +173,9 @@ private:
     std::function<void(const QString &)> m_messageHandler;
 
     // The worker: prepares, makes the synthesizer and reads songs, one job after another.
-    void post(std::function<void()> job);
-    QThreadPool m_worker;
+    void post(std::function<void()> job) { m_worker.post(std::move(job)); }
+    Worker m_worker;
     bool m_prepared = false;
-    std::mutex m_jobsMutex;
-    std::condition_variable m_jobsDone;
-    int m_jobs = 0;
 
     // Guards the song's state between the thread that sends commands and the worker.
     std::mutex m_mutex;
