@@ -1,5 +1,6 @@
 #include "album/album_format.h"
 #include "app/main_window.h"
+#include "platform/file_names.h"
 #include "platform/regular_file.h"
 
 #include <QFile>
@@ -14,7 +15,7 @@ QString openFailure(const QString &path, int error)
 {
     switch (error) {
     case ENOENT:
-        if (!path.isEmpty() && !QFileInfo(QFileInfo(path).absolutePath()).isDir())
+        if (!path.isEmpty() && !FileNames::isFolder(QFileInfo(path).absolutePath()))
             return QStringLiteral("Path not found: %1").arg(path);
         return QStringLiteral("File not found: %1").arg(path);
     case RegularFile::Folder:

@@ -305,10 +305,9 @@ qint64 MediaPlayer::setPosition(const QString &track, qint64 position)
 bool MediaPlayer::openUri(const QString &uri)
 {
     const QUrl url(uri);
-    const QString path = FileNames::decode(
-        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    const QString path = FileNames::fromFileUrl(url);
     struct stat info = {};
-    if (!url.isLocalFile() || !path.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive)
+    if (!path.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive)
         || ::stat(FileNames::encode(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
         if (calledFromDBus())
             sendErrorReply(QDBusError::InvalidArgs,

@@ -1,6 +1,9 @@
 #include "platform/file_names.h"
 
 #include <QStringDecoder>
+#include <QUrl>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -88,4 +91,17 @@ QByteArray FileNames::encode(QStringView name)
     }
     bytes += name.sliced(valid).toUtf8();
     return bytes;
+}
+
+QString FileNames::fromFileUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return decode(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+bool FileNames::isFolder(QStringView name)
+{
+    struct stat info = {};
+    return !name.isEmpty() && ::stat(encode(name).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }

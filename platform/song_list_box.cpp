@@ -1,5 +1,6 @@
 #include "platform/song_list_box.h"
 
+#include "platform/file_names.h"
 #include "platform/twips.h"
 
 #include <QDropEvent>
@@ -39,7 +40,7 @@ QStringList localFiles(const QMimeData *data)
     const QList<QUrl> urls = data->urls();
     for (const QUrl &url : urls) {
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            paths.append(FileNames::fromFileUrl(url));
     }
     return paths;
 }

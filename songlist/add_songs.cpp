@@ -1,7 +1,6 @@
 #include "album/album_format.h"
 #include "app/main_window.h"
-
-#include <QFileInfo>
+#include "platform/file_names.h"
 
 namespace {
 
@@ -129,7 +128,7 @@ void Form1::List2_OLEDragDrop(
     Q_UNUSED(Y);
     for (const QString &path : Data) {
         if (path.right(3).toLower() != QLatin1String("mid") || !AlbumFormat::canHold(path)
-            || QFileInfo(path).isDir())
+            || FileNames::isFolder(path))
             continue;
         if (!appendSong(path, displayName(path)))
             return;

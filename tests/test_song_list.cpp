@@ -20,6 +20,8 @@
 #include <memory>
 #include <utility>
 
+#include <sys/stat.h>
+
 class TestSongList : public QObject
 {
     Q_OBJECT
@@ -67,7 +69,8 @@ class TestSongList : public QObject
     // "menu 3 1" (a right press on row 3, then item 1), a button's caption ("Remove yes", "Clear
     // no", "Add /m|a.mid" choosing that, | for NUL, "Add !code text" failing so, "Add" alone
     // cancelled), "alt R", "drop a b" (a web address, then these files of the temporary folder,
-    // dropped as a file manager does), and "during <action>" (done once when events next run).
+    // named percent-encoded and dropped as a file manager does), and "during <action>" (done once
+    // when events next run).
     void act(const QString &script)
     {
         for (const QString &step : script.split(u';', Qt::SkipEmptyParts)) {
@@ -126,7 +129,8 @@ class TestSongList : public QObject
             if (verb == "drop") {
                 QList<QUrl> urls { QUrl("https://example.org/x.mid") };
                 for (const QString &name : word.mid(1))
-                    urls << QUrl::fromLocalFile(dir.filePath(name));
+                    urls << QUrl::fromEncoded(
+                        QUrl::fromLocalFile(dir.path()).toEncoded() + '/' + name.toLatin1());
                 QMimeData data;
                 data.setUrls(urls);
                 QDragEnterEvent enter({ 9, 9 }, Qt::CopyAction, &data, Qt::LeftButton, {});
@@ -145,7 +149,7 @@ class TestSongList : public QObject
 
 private Q_SLOTS:
     // A fresh window with a current album, whose sequencer says a song plays for as long as a
-    // test runs; the temporary folder holds a folder named like a song.
+    // test runs; the temporary folder holds folders named like a song, one not in UTF-8.
     void init()
     {
         form.reset();
@@ -158,6 +162,7 @@ private Q_SLOTS:
         form->AlbumPath = QStringLiteral("/albums/Rock.alp");
         form->album->setText(QStringLiteral("Rock"));
         QVERIFY(QDir(dir.path()).mkpath("f.mid"));
+        ::mkdir(QFile::encodeName(dir.filePath("g")) + "\xe9.mid", 0700);
     }
 
     void edit_data()
@@ -180,7 +185,10 @@ private Q_SLOTS:
         QTest::newRow("cancelled") << "Add => ";
         QTest::newRow("nothing chosen") << "Add !0 => ";
         QTest::newRow("dialog failure") << "Add !20476 Too long. => 4096 Too long.";
-        QTest::newRow("drop") << "drop a.mid C.MID d.midi f.mid emid => a.mid C.MID emid";
+        QTest::newRow("drop")
+            << QStringLiteral(
+                   "drop a.mid C.MID d.midi f.mid emid caf%E9.mid g%E9.mid => a.mid C.MID emid caf")
+                + QChar(0xDCE9) + ".mid";
         QTest::newRow("Remove, empty") << "Remove => ";
         QTest::newRow("none") << "fill 2; Remove => 0 1 | 0 Please select song(s) to remove.";
         QTest::newRow("Remove, No") << "fill 3; click 0 2; Remove no => [0] 1 [2]" + removeQ;
