@@ -69,6 +69,10 @@ int main(int argc, char *argv[])
             &window, [&platform, text] { platform.messageBox(text, MsgBox::OkOnly, AppTitle); },
             Qt::QueuedConnection);
     });
+    // The mixer's changes reach the media controls from the event loop.
+    sequencer.setVolumeHandler([&window] {
+        QMetaObject::invokeMethod(&window, &Form1::songVolumeChanged, Qt::QueuedConnection);
+    });
     // The synthesizer and the sound server connection are readied once the window is on screen:
     // started sooner, the loading contends with Qt's start-up and the window shows later.
     FirstPaint firstPaint([&sequencer] { sequencer.prepare(); });
@@ -92,5 +96,7 @@ int main(int argc, char *argv[])
     window.Form_Load();
     if (!ending)
         desktop.serve(window, platform);
-    return ending ? 0 : QApplication::exec();
+    const int code = ending ? 0 : QApplication::exec();
+    sequencer.setVolumeHandler({});
+    return code;
 }

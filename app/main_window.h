@@ -151,6 +151,10 @@ public:
     QString SoundFontInUse;
     QString SoundFontWanted;
 
+Q_SIGNALS:
+    // The desktop's mixer changed the song's volume.
+    void songVolumeChanged();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -168,6 +168,7 @@ MediaPlayer::MediaPlayer(Form1 &window, std::function<void(const QStringList &)>
     connect(songs, &QAbstractItemModel::modelReset, this, &MediaPlayer::scheduleNotice);
     // A tick can start a song of the same name as the last one, leaving the title unchanged.
     connect(window.Timer1, &QTimer::timeout, this, &MediaPlayer::scheduleNotice);
+    connect(&window, &Form1::songVolumeChanged, this, &MediaPlayer::scheduleNotice);
     m_reported = shown();
 }
 

@@ -21,7 +21,8 @@ void bringToFront(QWidget &window);
 // every request presses the window's own button, so the window behaves as it always has; only
 // pause and resume, which the window has no button for, go to its pause routines.
 // PropertiesChanged follows the window's own changes (its title, the enabled state of the
-// buttons, the song list, the poll timer's ticks); an idle Quavrel sends nothing.
+// buttons, the song list, the poll timer's ticks) and the mixer's changes to the song's volume;
+// an idle Quavrel sends nothing.
 class MediaPlayer : public QObject, protected QDBusContext
 {
     Q_OBJECT

@@ -58,7 +58,7 @@ std::uint32_t SequencerDevice::startOutput()
         return NoAudioOutput;
     }
     if (!m_pulse) {
-        m_pulse = std::make_unique<PulseOutput>();
+        m_pulse = std::make_unique<PulseOutput>([this] { volumeChanged(); });
         m_pulse->connect();
     }
     if (!m_pulse->reached() && m_pulse->refused() && openFallbackOutput())

@@ -102,8 +102,9 @@ void PulseOutput::Deleter::operator()(pa_stream *stream) const
     ending(stream, nullptr);
 }
 
-PulseOutput::PulseOutput()
+PulseOutput::PulseOutput(std::function<void()> volumeChanged)
     : m_mainloop(pa_threaded_mainloop_new())
+    , m_volumeChanged(std::move(volumeChanged))
 {
     if (!m_mainloop)
         return;
@@ -279,8 +280,12 @@ void PulseOutput::onSubscription(
 
 void PulseOutput::onSinkInput(pa_context *, const pa_sink_input_info *info, int, void *data)
 {
-    if (info)
-        static_cast<PulseOutput *>(data)->m_volume = pa_cvolume_avg(&info->volume);
+    auto *output = static_cast<PulseOutput *>(data);
+    if (!info || pa_cvolume_avg(&info->volume) == output->m_volume)
+        return;
+    output->m_volume = pa_cvolume_avg(&info->volume);
+    if (output->m_volumeChanged)
+        output->m_volumeChanged();
 }
 
 std::int64_t PulseOutput::playedFrames()

@@ -42,7 +42,9 @@ public:
     static constexpr int SampleRate = 44100;
     using Render = std::function<void(float *samples, int frames)>;
 
-    PulseOutput();
+    // volumeChanged is called on the output's own thread when the server reports a new volume
+    // for the stream (the desktop's mixer changed it).
+    explicit PulseOutput(std::function<void()> volumeChanged);
     ~PulseOutput();
     PulseOutput(const PulseOutput &) = delete;
     PulseOutput &operator=(const PulseOutput &) = delete;
@@ -123,6 +125,7 @@ private:
     std::string m_error;
     // The volume, once set or read from the server; 0 while unknown.
     std::uint32_t m_volume = 0;
+    std::function<void()> m_volumeChanged;
     // The first write of a stream is short, so that it starts sounding sooner; this event (freed
     // by the mainloop's API) writes the rest of the server's first request right after it.
     bool m_written = false;

@@ -55,7 +55,7 @@ void SequencerDevice::prepare()
     if (std::exchange(m_prepared, true))
         return;
     if (m_output == Output::Audio && qEnvironmentVariableIsEmpty("QUAVREL_AUDIO_DRIVER")) {
-        m_pulse = std::make_unique<PulseOutput>();
+        m_pulse = std::make_unique<PulseOutput>([this] { volumeChanged(); });
         m_pulse->connect();
     }
     post([this] { ensureSynth(); });
@@ -69,6 +69,19 @@ void SequencerDevice::finishWork()
 void SequencerDevice::setMessageHandler(std::function<void(const QString &)> handler)
 {
     m_messageHandler = std::move(handler);
+}
+
+void SequencerDevice::setVolumeHandler(std::function<void()> handler)
+{
+    const std::lock_guard lock(m_volumeHandlerMutex);
+    m_volumeHandler = std::move(handler);
+}
+
+void SequencerDevice::volumeChanged()
+{
+    const std::lock_guard lock(m_volumeHandlerMutex);
+    if (m_volumeHandler)
+        m_volumeHandler();
 }
 
 std::uint32_t SequencerDevice::sendCommand(const QString &command, QString *reply, int replyLength)

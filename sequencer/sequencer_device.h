@@ -108,6 +108,9 @@ public:
     // SoundFont that QUAVREL_SOUNDFONT names cannot be used, or none can (which file, what is
     // wrong with it, how to mend it).
     void setMessageHandler(std::function<void(const QString &text)> handler);
+    // Called on the sound server's thread when the desktop's mixer changes the song's volume;
+    // an empty handler stops the calls (and waits for one that runs).
+    void setVolumeHandler(std::function<void()> handler);
 
     // Offline output: renders the next frames (stereo, interleaved) and advances the song, once a
     // song that opens has been read.
@@ -214,6 +217,9 @@ private:
 
     // The volume in thousandths, on PulseAudio's scale, as the desktop's mixer shows it.
     qint64 m_volume = 1000;
+    void volumeChanged();
+    std::mutex m_volumeHandlerMutex;
+    std::function<void()> m_volumeHandler;
 
     // The open song as it renders: written by the worker before its output starts, then by the
     // output's thread only. Frames count from the song's start, as the output gets them.

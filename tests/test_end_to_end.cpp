@@ -527,13 +527,15 @@ void TestEndToEnd::songPlaceAndVolume()
             QStringLiteral("%1 ms, %2 ms apart").arg((silent - quieter) / 44.1).arg(spacing)));
     QCOMPARE(changed.value(u"Volume"_s), QVariant(0.25));
     QVERIFY(std::abs(moved - (before - 19000000)) < 100000);
-    // What the mixer sets, the player reads.
+    // What the mixer sets, the player reads and tells, also while paused (no tick then).
+    press(u"Pause"_s);
     QProcess pactl;
     pactl.start(u"pactl"_s, { u"list"_s, u"sink-inputs"_s, u"short"_s });
     QVERIFY(pactl.waitForFinished(Deadline));
     const QString input = QString::fromUtf8(pactl.readAllStandardOutput()).section(u'\t', 0, 0);
     QProcess::execute(u"pactl"_s, { u"set-sink-input-volume"_s, input, u"50%"_s });
     QTRY_COMPARE_WITH_TIMEOUT(changed.value(u"Volume"_s), QVariant(0.5), Deadline);
+    press(u"Play"_s);
     // Previous does nothing.
     press(u"Previous"_s);
     QVERIFY(level(record(200)) < -80 && get("Position").toLongLong() < 20000000);
