@@ -3,31 +3,19 @@
 // through one device, offline. Target: resident memory after the last song within 20 MB of
 // memory after the first. Run by hand: bench_sample_memory [songs] [--full]
 
+#include "bench/process_memory.h"
 #include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-double residentMb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1
-        ? double(fields[1].toLongLong()) * double(::sysconf(_SC_PAGESIZE)) / 1e6
-        : -1;
-}
 
 // About 1.2 s: six instruments on six channels, some from banks 8 and 16, a drum kit on
 // channel 10, a second program on channel 1 halfway.

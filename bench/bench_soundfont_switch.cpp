@@ -6,33 +6,21 @@
 // Run by hand: bench_soundfont_switch [from.sf2 to.sf2] (default: FluidR3_GM and TimGM6mb both
 // ways).
 
+#include "bench/process_memory.h"
 #include "sequencer/sequencer_device.h"
 #include "tests/support/smf_builder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-double residentMb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1
-        ? double(fields[1].toLongLong()) * double(::sysconf(_SC_PAGESIZE)) / 1e6
-        : -1;
-}
 
 std::uint32_t send(SequencerDevice &device, const QString &command, QString *reply = nullptr)
 {
