@@ -45,28 +45,40 @@ std::uint32_t SequencerDevice::startOutput()
     const QString chosen = qEnvironmentVariable("QUAVREL_AUDIO_DRIVER");
     if (!chosen.isEmpty()) {
         QString error;
-        m_driverOutput = DriverOutput::open(
-            chosen, m_settings.get(),
-            [this](float *left, float *right, int step, int frames) {
-                renderSong(left, right, step, frames);
-            },
-            error);
+        m_driverOutput = openDriver(chosen, error);
         if (m_driverOutput)
             return 0;
         m_outputFailed = true;
         reportNoAudio(error);
         return NoAudioOutput;
     }
-    if (!m_pulse) {
-        m_pulse = std::make_unique<PulseOutput>([this] { volumeChanged(); });
-        m_pulse->connect();
-    }
+    connectPulse();
     if (!m_pulse->reached() && m_pulse->refused() && openFallbackOutput())
         return 0;
     m_pulse->start(
         [this](float *samples, int frames) { renderSong(samples, samples + 1, 2, frames); });
     m_pulsePlays = true;
     return 0;
+}
+
+// With m_mutex held: the PulseAudio connection, made once and kept.
+void SequencerDevice::connectPulse()
+{
+    if (m_pulse)
+        return;
+    m_pulse = std::make_unique<PulseOutput>([this] { volumeChanged(); });
+    m_pulse->connect();
+}
+
+// FluidSynth's driver of that name, rendering the song.
+std::unique_ptr<DriverOutput> SequencerDevice::openDriver(const QString &name, QString &error)
+{
+    return DriverOutput::open(
+        name, m_settings.get(),
+        [this](float *left, float *right, int step, int frames) {
+            renderSong(left, right, step, frames);
+        },
+        error);
 }
 
 // With m_mutex held: FluidSynth's ALSA, JACK or OSS driver, the first that opens, for a desktop
@@ -85,12 +97,7 @@ bool SequencerDevice::openFallbackOutput()
         if (!built.contains(QLatin1StringView(name)))
             continue;
         QString error;
-        m_driverOutput = DriverOutput::open(
-            QString::fromLatin1(name), m_settings.get(),
-            [this](float *left, float *right, int step, int frames) {
-                renderSong(left, right, step, frames);
-            },
-            error);
+        m_driverOutput = openDriver(QString::fromLatin1(name), error);
         if (m_driverOutput)
             return true;
         m_fallbackFailures.append(QString::fromLatin1(name) + QStringLiteral(": ") + error);
@@ -212,7 +219,7 @@ void SequencerDevice::followTail(float *left, float *right, int step, int frames
 void SequencerDevice::applySeek(std::int64_t ms)
 {
     // PulseAudio plays what follows a flush at once: the new place starts at what it has played.
-    const std::int64_t now = m_pulsePlays ? playedFrames() : m_frames.load();
+    const std::int64_t now = playedFrames();
     if (ms < songMs(now))
         fluid_synth_system_reset(m_synth.get());
     fluid_player_seek(m_rendered, int(ms));

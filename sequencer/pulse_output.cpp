@@ -53,6 +53,13 @@ struct Proplist
     Proplist &operator=(const Proplist &) = delete;
 };
 
+// Operations whose end nobody waits for.
+void forget(pa_operation *operation)
+{
+    if (operation)
+        pa_operation_unref(operation);
+}
+
 class Lock
 {
 public:
@@ -128,7 +135,7 @@ void PulseOutput::connect()
     if (!m_mainloop)
         return;
     const Lock lock(m_mainloop.get());
-    if (!m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get())))
+    if (contextBroken())
         makeContext();
 }
 
@@ -137,7 +144,19 @@ bool PulseOutput::refused()
     if (!m_mainloop)
         return true;
     const Lock lock(m_mainloop.get());
+    return contextBroken();
+}
+
+// With the lock.
+bool PulseOutput::contextBroken() const
+{
     return !m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get()));
+}
+
+// With the lock.
+bool PulseOutput::streamReady() const
+{
+    return m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY;
 }
 
 // With the lock.
@@ -172,7 +191,7 @@ void PulseOutput::start(Render render)
     watchVolume();
     if (m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY)
         makeStream();
-    else if (!m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get())))
+    else if (contextBroken())
         makeContext();
 }
 
@@ -200,10 +219,8 @@ void PulseOutput::setPaused(bool paused)
         return;
     m_paused = paused;
     m_lastAskedMs = nowMs();
-    if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY) {
-        if (pa_operation *operation = pa_stream_cork(m_stream.get(), paused, nullptr, nullptr))
-            pa_operation_unref(operation);
-    }
+    if (streamReady())
+        forget(pa_stream_cork(m_stream.get(), paused, nullptr, nullptr));
 }
 
 std::int64_t PulseOutput::flush()
@@ -212,11 +229,9 @@ std::int64_t PulseOutput::flush()
         return 0;
     const Lock lock(m_mainloop.get());
     pa_usec_t played = 0;
-    if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY
-        || pa_stream_get_time(m_stream.get(), &played) < 0)
+    if (!streamReady() || pa_stream_get_time(m_stream.get(), &played) < 0)
         return 0;
-    if (pa_operation *operation = pa_stream_flush(m_stream.get(), nullptr, nullptr))
-        pa_operation_unref(operation);
+    forget(pa_stream_flush(m_stream.get(), nullptr, nullptr));
     // The stream goes on from what it has played.
     const auto heard
         = std::min(std::int64_t(played * SampleRate / PA_USEC_PER_SEC), m_streamFrames);
@@ -230,13 +245,12 @@ void PulseOutput::setVolume(double volume)
     const Lock lock(m_mainloop.get());
     m_volume
         = std::max<std::uint32_t>(1, pa_volume_t(std::clamp(volume, 0.0, 1.0) * PA_VOLUME_NORM));
-    if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
+    if (!streamReady())
         return;
     pa_cvolume volumes {};
     pa_cvolume_set(&volumes, 2, m_volume);
-    if (pa_operation *operation = pa_context_set_sink_input_volume(
-            m_context.get(), pa_stream_get_index(m_stream.get()), &volumes, nullptr, nullptr))
-        pa_operation_unref(operation);
+    forget(pa_context_set_sink_input_volume(
+        m_context.get(), pa_stream_get_index(m_stream.get()), &volumes, nullptr, nullptr));
 }
 
 double PulseOutput::volume()
@@ -255,16 +269,14 @@ void PulseOutput::watchVolume()
         return;
     pa_context_set_subscribe_callback(m_context.get(), &PulseOutput::onSubscription, this);
     const auto mask = m_wanted ? PA_SUBSCRIPTION_MASK_SINK_INPUT : PA_SUBSCRIPTION_MASK_NULL;
-    if (pa_operation *operation = pa_context_subscribe(m_context.get(), mask, nullptr, nullptr))
-        pa_operation_unref(operation);
+    forget(pa_context_subscribe(m_context.get(), mask, nullptr, nullptr));
 }
 
 // With the lock: asks the server for the stream's volume, as the mixer may have set it.
 void PulseOutput::readVolume()
 {
-    if (pa_operation *operation = pa_context_get_sink_input_info(
-            m_context.get(), pa_stream_get_index(m_stream.get()), &PulseOutput::onSinkInput, this))
-        pa_operation_unref(operation);
+    forget(pa_context_get_sink_input_info(
+        m_context.get(), pa_stream_get_index(m_stream.get()), &PulseOutput::onSinkInput, this));
 }
 
 void PulseOutput::onSubscription(
@@ -273,8 +285,7 @@ void PulseOutput::onSubscription(
     auto *output = static_cast<PulseOutput *>(data);
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT
         && (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE
-        && output->m_stream && pa_stream_get_state(output->m_stream.get()) == PA_STREAM_READY
-        && pa_stream_get_index(output->m_stream.get()) == index)
+        && output->streamReady() && pa_stream_get_index(output->m_stream.get()) == index)
         output->readVolume();
 }
 
@@ -398,10 +409,9 @@ void PulseOutput::onRetry(pa_mainloop_api *api, pa_time_event *event, const time
     output->m_retry = nullptr;
     if (!output->m_wanted)
         return;
-    pa_context *context = output->m_context.get();
-    if (!context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+    if (output->contextBroken()) {
         output->makeContext();
-    } else if (pa_context_get_state(context) == PA_CONTEXT_READY
+    } else if (pa_context_get_state(output->m_context.get()) == PA_CONTEXT_READY
         && (!output->m_stream || !PA_STREAM_IS_GOOD(pa_stream_get_state(output->m_stream.get())))) {
         output->dropStream();
         output->makeStream();

@@ -91,6 +91,8 @@ private:
     static void onSinkInput(
         pa_context *context, const struct pa_sink_input_info *info, int eol, void *data);
     std::int64_t playedLocked();
+    bool contextBroken() const;
+    bool streamReady() const;
     void watchVolume();
     void readVolume();
     void makeContext();

@@ -55,8 +55,9 @@ void SequencerDevice::prepare()
     if (std::exchange(m_prepared, true))
         return;
     if (m_output == Output::Audio && qEnvironmentVariableIsEmpty("QUAVREL_AUDIO_DRIVER")) {
-        m_pulse = std::make_unique<PulseOutput>([this] { volumeChanged(); });
-        m_pulse->connect();
+        // A song opened before may be starting its output on the worker meanwhile.
+        const std::lock_guard lock(m_mutex);
+        connectPulse();
     }
     post([this] { ensureSynth(); });
 }

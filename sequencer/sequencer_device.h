@@ -159,6 +159,8 @@ private:
     // The output side (sequencer/device_output.cpp), with m_mutex held but for playedFrames(),
     // which the output's thread calls too.
     std::uint32_t startOutput();
+    void connectPulse();
+    std::unique_ptr<DriverOutput> openDriver(const QString &name, QString &error);
     bool openFallbackOutput();
     void watchOutput();
     void reportNoAudio(const QString &reason);
