@@ -30,8 +30,7 @@ const QString FileScheme = QStringLiteral("file://");
 QString toBus(const QString &name)
 {
     const QByteArray bytes = FileNames::encode(name);
-    return bytes.isValidUtf8() ? QString::fromUtf8(bytes)
-                               : FileScheme + QString::fromLatin1(bytes.toPercentEncoding("/"));
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : FileNames::toFileUrl(name);
 }
 
 QString fromBus(const QString &file)

@@ -196,10 +196,7 @@ MediaPlayer::Shown MediaPlayer::shown() const
         state.title = m_window.windowTitle();
         if (state.paused)
             state.title.chop(PausedMark.size());
-        // The file's bytes, percent-encoded, whatever their encoding.
-        state.url = QStringLiteral("file://")
-            + QString::fromLatin1(
-                FileNames::encode(m_window.List3.item(song)).toPercentEncoding("/"));
+        state.url = FileNames::toFileUrl(m_window.List3.item(song));
         state.length = std::max<qint64>(m_window.songStatus(QStringLiteral("length")), 0) * 1000;
     }
     const qint64 volume = m_window.songStatus(QStringLiteral("volume"));
@@ -400,12 +397,13 @@ void MediaPlayer::notice()
         changed.insert(QStringLiteral("Metadata"), metadataOf(now));
     if (now.canPlay != m_reported.canPlay)
         changed.insert(QStringLiteral("CanPlay"), now.canPlay);
-    if ((now.canPlay && now.playing) != (m_reported.canPlay && m_reported.playing))
+    // Pausing and seeking are possible together: while a song plays or is paused.
+    if ((now.canPlay && now.playing) != (m_reported.canPlay && m_reported.playing)) {
         changed.insert(QStringLiteral("CanPause"), now.canPlay && now.playing);
+        changed.insert(QStringLiteral("CanSeek"), now.canPlay && now.playing);
+    }
     if (now.canGoNext != m_reported.canGoNext)
         changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
-    if ((now.canPlay && now.playing) != (m_reported.canPlay && m_reported.playing))
-        changed.insert(QStringLiteral("CanSeek"), now.canPlay && now.playing);
     if (now.volume != m_reported.volume)
         changed.insert(QStringLiteral("Volume"), now.volume);
     m_reported = now;

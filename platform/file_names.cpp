@@ -93,6 +93,11 @@ QByteArray FileNames::encode(QStringView name)
     return bytes;
 }
 
+QString FileNames::toFileUrl(QStringView name)
+{
+    return QStringLiteral("file://") + QString::fromLatin1(encode(name).toPercentEncoding("/"));
+}
+
 QString FileNames::fromFileUrl(const QUrl &url)
 {
     if (!url.isLocalFile())

@@ -12,6 +12,8 @@ namespace FileNames {
 QString decode(QByteArrayView bytes);
 QByteArray encode(QStringView name);
 
+// A file:// address of the name's own bytes, percent-encoded but for "/", whatever their encoding.
+QString toFileUrl(QStringView name);
 // The path of a file:// address, from the bytes its percent-encoding spells (a file manager
 // encodes a name's own bytes there); empty for any other address.
 QString fromFileUrl(const QUrl &url);
